@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Tarnveil needs, and only those that are missing.
+# Usage: scripts/install-deps.sh [build|test|run|bench|all]
+set -euo pipefail
+
+build=(cmake g++ pkg-config qt6-base-dev libsndfile1-dev portaudio19-dev libsamplerate0-dev
+       libgtest-dev libgmock-dev libbenchmark-dev)
+# The tests play through a real sound server with a null sink, on a headless display.
+test=(pulseaudio pulseaudio-utils libasound2-plugins alsa-utils xvfb xauth
+      clang libclang-rt-14-dev qt6-qpa-plugins fonts-dejavu-core)
+run=(xvfb xauth pulseaudio libasound2-plugins qt6-qpa-plugins fonts-dejavu-core)
+
+case "${1:-all}" in
+  build) wanted=("${build[@]}") ;;
+  test)  wanted=("${build[@]}" "${test[@]}") ;;
+  run)   wanted=("${build[@]}" "${run[@]}") ;;
+  all)   wanted=("${build[@]}" "${test[@]}" "${run[@]}") ;;
+  *) echo "usage: $0 [build|test|run|all]" >&2; exit 2 ;;
+esac
+
+missing=()
+for pkg in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds Tarnveil and runs every test headless: Qt's offscreen platform, a real
+# PulseAudio server with a null sink, and a second run under AddressSanitizer and
+# UndefinedBehaviorSanitizer. TARNVEIL_QUICK=1 skips the sanitizer run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh test
+jobs=$(nproc)
+
+started_server=0
+stop_server() {
+  if [ "$started_server" = 1 ]; then pulseaudio --kill 2>/dev/null || true; fi
+}
+trap stop_server EXIT
+if ! pactl info >/dev/null 2>&1; then
+  pulseaudio -n --daemonize=yes --exit-idle-time=-1 --log-target=syslog \
+    -L module-null-sink -L module-native-protocol-unix 2>/dev/null
+  for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+  pactl info >/dev/null 2>&1 || { echo "The PulseAudio test server did not start." >&2; exit 1; }
+  started_server=1
+fi
+
+run_suite() {
+  local folder=$1; shift
+  cmake -S . -B "$folder" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$folder" -j "$jobs"
+  (cd "$folder" && ctest --output-on-failure -j "$jobs" --timeout 600)
+}
+
+run_suite build
+if [ "${TARNVEIL_QUICK:-0}" != 1 ]; then
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1
+  export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  run_suite build-asan -DTARNVEIL_SANITIZE=ON -DTARNVEIL_BENCH=OFF
+fi

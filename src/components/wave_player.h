@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QObject>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+
+namespace tarnveil {
+
+class PlaybackEngine;
+class WavePlayer;
+
+// What the player knows of the open file; Length is 0 while no file is open.
+class PlayerWave {
+public:
+    explicit PlayerWave(const WavePlayer& player) : player_(player) {}
+    int32_t Length() const; // milliseconds, GUI thread only
+
+private:
+    const WavePlayer& player_;
+};
+
+// Peak levels of what is being heard, for the level meter. Values are linear
+// peaks 0..1 since the previous read; reading resets them (GUI thread).
+struct LevelReading {
+    int channels = 0;
+    float peak[2] = {0.0F, 0.0F};
+};
+
+// Plays one WAV file on one output device. Every method is for the GUI thread;
+// decoding runs on a reader thread and the device is fed from a real-time
+// callback. Failures are thrown as tarnveil::Failure.
+class WavePlayer : public QObject {
+    Q_OBJECT
+
+public:
+    explicit WavePlayer(QObject* parent = nullptr);
+    ~WavePlayer() override;
+
+    // Device numbers are positions in WaveOut's list; 0 is the system default.
+    void setDeviceID(int32_t device);
+    int32_t DeviceID() const { return deviceId_; }
+
+    // Opens the file (stopping what plays); Length then reports it and Position is 0.
+    void setFileName(const std::filesystem::path& file);
+    const std::filesystem::path& FileName() const { return fileName_; }
+
+    const PlayerWave& Wave() const { return wave_; }
+    int32_t LengthMs() const;
+
+    // The position being heard, in milliseconds. Setting it seeks, also while
+    // playing or paused, and before Play.
+    int32_t Position() const;
+    void setPosition(int32_t ms);
+
+    void Play();
+    void Stop();
+    void Pause();
+    void Resume();
+
+    bool isPlaying() const;
+    bool isPaused() const;
+
+    LevelReading takeLevels();
+
+signals:
+    void PlaybackRunning();
+    void PlaybackStopped();
+
+private:
+    int32_t deviceId_ = 0;
+    std::filesystem::path fileName_;
+    PlayerWave wave_{*this};
+    std::unique_ptr<PlaybackEngine> engine_;
+};
+
+} // namespace tarnveil

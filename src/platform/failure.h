@@ -1,0 +1,54 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace tarnveil {
+
+// Every failure the program can report, with the number shown to the operator.
+// The numbers follow the classic BASIC runtime numbering, which the broadcast
+// engineers who use this console already know from the tools it replaces.
+enum class FailureCode : int {
+    InvalidArgument = 5,
+    Overflow = 6,
+    BadFileName = 52,
+    FileNotFound = 53,
+    DeviceIoError = 57,
+    InputPastEnd = 62,
+    DeviceUnavailable = 68,
+    PermissionDenied = 70,
+    PathFileAccessError = 75,
+    PathNotFound = 76,
+    InvalidFileFormat = 321,
+    SoundCardNotStorable = 380,
+    InvalidIndex = 381,
+    NoSuchDrive = 382,
+    PathEscapesDrive = 383,
+};
+
+// The one table of descriptions, so that the same failure reads the same everywhere.
+std::string_view failureDescription(FailureCode code);
+
+// A failure carries its number and a plain-words description; `detail` (a file
+// name, a library's own message) is appended when it helps the operator.
+class Failure : public std::runtime_error {
+public:
+    explicit Failure(FailureCode code, std::string_view detail = {});
+
+    FailureCode code() const noexcept { return code_; }
+    int number() const noexcept { return static_cast<int>(code_); }
+    const std::string& description() const noexcept { return description_; }
+
+    // "number, one space, description": how every caught failure is shown.
+    std::string message() const;
+
+private:
+    FailureCode code_;
+    std::string description_;
+};
+
+// Translates an errno value from a failed file operation into the matching failure.
+Failure failureFromErrno(int errnoValue, std::string_view detail = {});
+
+} // namespace tarnveil

@@ -1,0 +1,80 @@
+#include "support/audio_env.h"
+
+#include "components/wave_out.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace tarnveil::test {
+
+namespace {
+std::filesystem::path& captureFilePath()
+{
+    static std::filesystem::path path;
+    return path;
+}
+
+int deviceNumberNamed(const QString& name)
+{
+    WaveOut devices;
+    for (int32_t i = 0; i < devices.DeviceCount(); ++i) {
+        if (devices.DeviceName(i) == name)
+            return i;
+    }
+    return -1;
+}
+} // namespace
+
+void prepareAudioEnvironment()
+{
+    // One folder per test process, so parallel test programs never share a capture file.
+    static const std::filesystem::path folder = [] {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tarnveil-audio-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("cannot create the audio test folder");
+        return std::filesystem::path(pattern);
+    }();
+    captureFilePath() = folder / "capture.raw";
+    const auto config = folder / "asound.conf";
+    std::ofstream out(config);
+    out << "pcm." << CaptureDeviceName << " {\n"
+        << "  type file\n"
+        << "  slave.pcm \"null\"\n"
+        << "  file \"" << captureFilePath().string() << "\"\n"
+        << "  format \"raw\"\n"
+        << "}\n";
+    out.close();
+    const std::string path = "/usr/share/alsa/alsa.conf:" + config.string();
+    setenv("ALSA_CONFIG_PATH", path.c_str(), 1);
+}
+
+const std::filesystem::path& captureFile()
+{
+    return captureFilePath();
+}
+
+std::vector<char> readCapture()
+{
+    std::ifstream in(captureFile(), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+int captureDeviceNumber()
+{
+    return deviceNumberNamed(QString::fromLatin1(CaptureDeviceName));
+}
+
+int pulseDeviceNumber()
+{
+    const int pulse = deviceNumberNamed(QStringLiteral("pulse"));
+    return pulse >= 0 ? pulse : deviceNumberNamed(QStringLiteral("default"));
+}
+
+bool soundServerRunning()
+{
+    return std::system("pactl info >/dev/null 2>&1") == 0;
+}
+
+} // namespace tarnveil::test

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tarnveil::test {
+
+// Name of the output device that writes every sample it is given to captureFile().
+// It is not paced: it plays as fast as it is fed.
+inline constexpr const char* CaptureDeviceName = "tarnveil_capture";
+
+// Must run before PortAudio is first initialised in the process: points ALSA at a
+// private configuration that defines the capture device. test_main calls it.
+void prepareAudioEnvironment();
+
+const std::filesystem::path& captureFile();
+
+// Bytes captured so far (the file is recreated each time the device is opened).
+std::vector<char> readCapture();
+
+// Device number of the capture device in WaveOut's list, or -1 when PortAudio does
+// not list it.
+int captureDeviceNumber();
+
+// Device number of the sound server's device ("pulse", else "default"), or -1.
+int pulseDeviceNumber();
+
+// True when a PulseAudio server answers; tests that need real-speed playback skip otherwise.
+bool soundServerRunning();
+
+} // namespace tarnveil::test
