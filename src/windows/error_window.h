@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+namespace tarnveil {
+
+// The one way failures reach the operator: a modeless, ownerless window with a
+// one-line message. Single instance; a second report replaces the text.
+class frmError : public QDialog {
+    Q_OBJECT
+
+public:
+    // Shows the window (creating it when needed, else bringing it to the front)
+    // and returns it; the caller then sets lblMessage's text.
+    static frmError* showWindow();
+
+    // Shows the window and sets its message: the usual two steps in one call.
+    static void report(const QString& message);
+
+    // The open window, or nullptr.
+    static frmError* instance();
+
+    QLabel* lblMessage = nullptr;
+    QPushButton* OKButton = nullptr;
+
+private:
+    frmError();
+};
+
+} // namespace tarnveil
