@@ -22,6 +22,9 @@ void ReadSettings(Module1& module);
 void WriteSettings(Module1& module, int32_t deviceNumber, const std::string& driveText);
 
 // The preferences window's view of the file: each record that could be read.
+// An empty or short file gives device 0 (a record beyond the end reads as NUL)
+// and no drive; a NUL drive record gives an empty text, as the drive box shows it.
+// Nothing at all when the file cannot be opened.
 struct StoredSettings {
     std::optional<int16_t> device; // numeric value of record 1
     std::optional<std::string> drive; // record 2

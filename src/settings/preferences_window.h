@@ -1,0 +1,55 @@
+#pragma once
+
+#include "components/wave_out.h"
+
+#include <QMainWindow>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPushButton;
+
+namespace tarnveil {
+
+struct Module1;
+
+// The operator's choice of sound card and logger drive letter, saved by Apply to
+// the settings file. It shows what the file holds, not what is in use. Single
+// instance, modeless, no owner; closing it discards what was not applied.
+// GUI thread only.
+class frmMyPreferences : public QMainWindow {
+    Q_OBJECT
+
+public:
+    // Shows the window, loading it first when it is not open; an open window is
+    // only brought to the front. A failure to list the sound cards reaches the
+    // caller, and no window is left behind.
+    static frmMyPreferences* showWindow(Module1& module);
+
+    // The open window, or nullptr.
+    static frmMyPreferences* instance();
+
+    QListWidget* lstMM1 = nullptr;
+    QLineEdit* txtDrive = nullptr;
+    QPushButton* cmdApply = nullptr;
+    QPushButton* cmdClose = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* lblMM1 = nullptr;
+    QLabel* Label8 = nullptr;
+    QMenu* mnuFiles = nullptr;
+    QAction* mnuExit = nullptr;
+
+private:
+    explicit frmMyPreferences(Module1& module);
+
+    void Form_Load();
+    void cmdApply_Click();
+
+    Module1& module_;
+    // Not shown: it only lists the output devices.
+    tarnveil::WaveOut WaveOut;
+};
+
+} // namespace tarnveil

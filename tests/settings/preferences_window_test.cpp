@@ -1,0 +1,227 @@
+#include "settings/preferences_window.h"
+
+#include "components/wave_out.h"
+#include "console/module1.h"
+#include "platform/drive_map.h"
+#include "platform/failure.h"
+#include "support/audio_env.h"
+#include "support/temp_dir.h"
+#include "support/wav_fixtures.h"
+#include "windows/error_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tarnveil {
+namespace {
+
+void settle()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
+std::vector<uint8_t> bytes(const std::string& text)
+{
+    return {text.begin(), text.end()};
+}
+
+QString message(FailureCode code)
+{
+    return QString::fromStdString(Failure(code).message());
+}
+
+// A private drive C: with the program folder, so the window reads and writes a
+// settings file of the test's own.
+class PreferencesTest : public ::testing::Test {
+protected:
+    PreferencesTest()
+    {
+        drives.ensureSystemDrive();
+        std::filesystem::create_directories(programFolder);
+    }
+
+    void TearDown() override
+    {
+        if (frmMyPreferences* window = frmMyPreferences::instance())
+            window->close();
+        if (frmError* window = frmError::instance())
+            window->close();
+        settle();
+    }
+
+    frmMyPreferences* open() { return frmMyPreferences::showWindow(module); }
+
+    static QString errorText()
+    {
+        frmError* window = frmError::instance();
+        return window != nullptr ? window->lblMessage->text() : QString();
+    }
+
+    test::TempDir prefix;
+    DriveMap drives{prefix.path()};
+    Module1 module{drives};
+    std::filesystem::path programFolder = prefix / "drive_c" / "program files" / "Tarnveil";
+    std::filesystem::path settingsFile = programFolder / "ZeVudi.ini";
+};
+
+TEST_F(PreferencesTest, OpensWithCloseFocusedAndTabsByTabIndex)
+{
+    frmMyPreferences* window = open();
+    EXPECT_EQ(window->parentWidget(), nullptr);
+    EXPECT_EQ(window->centralWidget()->size(), QSize(294, 171));
+    EXPECT_EQ(window->focusWidget(), window->cmdClose);
+
+    // Close, list, Apply, drive box, and round again; labels and menu take no part.
+    QWidget* at = window->cmdClose;
+    const std::vector<QWidget*> order{window->lstMM1, window->cmdApply, window->txtDrive, window->cmdClose};
+    for (QWidget* next : order) {
+        do {
+            at = at->nextInFocusChain();
+        } while (at->focusPolicy() == Qt::NoFocus || at == window->centralWidget()
+                 || qobject_cast<QMenuBar*>(at) != nullptr);
+        EXPECT_EQ(at, next);
+    }
+}
+
+TEST_F(PreferencesTest, ListsTheOutputDevicesInOrderWithTheirNumbers)
+{
+    frmMyPreferences* window = open();
+    WaveOut devices;
+    ASSERT_EQ(window->lstMM1->count(), devices.DeviceCount());
+    for (int i = 0; i < devices.DeviceCount(); ++i) {
+        EXPECT_EQ(window->lstMM1->item(i)->text(), devices.DeviceName(i));
+        EXPECT_EQ(window->lstMM1->item(i)->data(Qt::UserRole).toInt(), i);
+    }
+    // With the sound server up, its device is among them.
+    if (test::soundServerRunning()) {
+        const int pulse = test::pulseDeviceNumber();
+        ASSERT_GE(pulse, 0);
+        EXPECT_TRUE(window->lstMM1->item(pulse)->text() == "pulse" || window->lstMM1->item(pulse)->text() == "default");
+    }
+}
+
+TEST_F(PreferencesTest, ShowsTheStoredDeviceAndDrive)
+{
+    if (WaveOut().DeviceCount() < 3)
+        GTEST_SKIP() << "needs three output devices";
+    test::writeBytes(settingsFile, bytes("2E"));
+    frmMyPreferences* window = open();
+    EXPECT_EQ(window->lstMM1->currentRow(), 2);
+    ASSERT_EQ(window->lstMM1->selectedItems().size(), 1);
+    EXPECT_EQ(window->lstMM1->selectedItems().first(), window->lstMM1->item(2));
+    EXPECT_EQ(window->txtDrive->text(), "E");
+    window->close();
+    settle();
+
+    // A stored number with no entry leaves the list without a selection.
+    if (WaveOut().DeviceCount() <= 9) {
+        test::writeBytes(settingsFile, bytes("9D"));
+        window = open();
+        EXPECT_TRUE(window->lstMM1->selectedItems().isEmpty());
+        EXPECT_EQ(window->txtDrive->text(), "D");
+    }
+}
+
+TEST_F(PreferencesTest, EmptyOrMissingFileSelectsTheFirstDeviceAndNoDrive)
+{
+    ASSERT_GT(WaveOut().DeviceCount(), 0);
+    for (bool exists : {false, true}) {
+        SCOPED_TRACE(exists ? "empty file" : "no file");
+        if (exists)
+            test::writeBytes(settingsFile, {});
+        frmMyPreferences* window = open();
+        ASSERT_EQ(window->lstMM1->selectedItems().size(), 1);
+        EXPECT_EQ(window->lstMM1->selectedItems().first(), window->lstMM1->item(0));
+        EXPECT_TRUE(window->txtDrive->text().isEmpty());
+        window->close();
+        settle();
+    }
+}
+
+TEST_F(PreferencesTest, ApplyStoresTheDeviceDigitAndTheUpperCasedDrive)
+{
+    ASSERT_GT(WaveOut().DeviceCount(), 1);
+    test::writeBytes(settingsFile, bytes("0C"));
+    frmMyPreferences* window = open();
+    window->lstMM1->setCurrentRow(1);
+    window->txtDrive->clear();
+    QTest::keyClicks(window->txtDrive, "e");
+    QTest::mouseClick(window->cmdApply, Qt::LeftButton);
+
+    EXPECT_EQ(test::readBytes(settingsFile), bytes("1E"));
+    EXPECT_EQ(module.PlayDevice, 1);
+    EXPECT_EQ(window->txtDrive->text(), "e"); // kept as typed
+    EXPECT_EQ(frmError::instance(), nullptr);
+    EXPECT_TRUE(window->isVisible());
+
+    // Applying again writes the same two bytes and stays silent.
+    QTest::mouseClick(window->cmdApply, Qt::LeftButton);
+    EXPECT_EQ(test::readBytes(settingsFile), bytes("1E"));
+    EXPECT_EQ(frmError::instance(), nullptr);
+
+    // Reopened, the window shows what the file holds.
+    window->close();
+    settle();
+    window = open();
+    EXPECT_EQ(window->txtDrive->text(), "E");
+    EXPECT_EQ(window->lstMM1->currentRow(), 1);
+}
+
+TEST_F(PreferencesTest, RefusedApplyReportsTheFailureAndWritesNothing)
+{
+    test::writeBytes(settingsFile, bytes("0C"));
+    frmMyPreferences* window = open();
+    ASSERT_GT(window->lstMM1->count(), 0);
+
+    // Nothing selected: the invalid-index failure.
+    window->lstMM1->clearSelection();
+    QTest::keyClicks(window->txtDrive, "x");
+    QTest::mouseClick(window->cmdApply, Qt::LeftButton);
+    EXPECT_EQ(errorText(), message(FailureCode::InvalidIndex));
+    EXPECT_EQ(test::readBytes(settingsFile), bytes("0C"));
+    EXPECT_TRUE(window->isVisible());
+
+    // A device number one digit cannot hold is refused, not cut to "1".
+    window->lstMM1->item(0)->setData(Qt::UserRole, 12);
+    window->lstMM1->setCurrentRow(0);
+    QTest::mouseClick(window->cmdApply, Qt::LeftButton);
+    EXPECT_TRUE(errorText().startsWith(QString::number(static_cast<int>(FailureCode::SoundCardNotStorable)) + " "));
+    EXPECT_EQ(test::readBytes(settingsFile), bytes("0C"));
+    EXPECT_EQ(module.PlayDevice, 0);
+}
+
+TEST_F(PreferencesTest, SingleInstanceAndClosingDiscardsUnappliedChanges)
+{
+    test::writeBytes(settingsFile, bytes("0C"));
+    frmMyPreferences* window = open();
+    EXPECT_EQ(open(), window);
+
+    window->txtDrive->setText("z");
+    window->mnuExit->trigger();
+    settle();
+    EXPECT_EQ(frmMyPreferences::instance(), nullptr);
+    EXPECT_EQ(test::readBytes(settingsFile), bytes("0C"));
+
+    window = open();
+    EXPECT_EQ(window->txtDrive->text(), "C");
+    window->txtDrive->setText("z");
+    QTest::mouseClick(window->cmdClose, Qt::LeftButton);
+    settle();
+    EXPECT_EQ(frmMyPreferences::instance(), nullptr);
+    EXPECT_EQ(test::readBytes(settingsFile), bytes("0C"));
+}
+
+} // namespace
+} // namespace tarnveil
