@@ -8,7 +8,9 @@ class QPushButton;
 namespace tarnveil {
 
 // The one way failures reach the operator: a modeless, ownerless window with a
-// one-line message. Single instance; a second report replaces the text.
+// one-line message. Single instance; a second report replaces the text. Closing
+// it (OK, Enter or the close box) destroys it; the next report builds it afresh.
+// Escape does nothing. GUI thread only.
 class frmError : public QDialog {
     Q_OBJECT
 
@@ -25,6 +27,10 @@ public:
 
     QLabel* lblMessage = nullptr;
     QPushButton* OKButton = nullptr;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     frmError();
