@@ -14,32 +14,6 @@ namespace {
 int sessionCount = 0;
 std::vector<PaDeviceIndex> deviceList;
 
-// PortAudio probes every host API at start-up, and JACK and ALSA print their
-// failed probes on stderr. The operator has no use for that chatter.
-class QuietStderr {
-public:
-    QuietStderr() : saved_(dup(STDERR_FILENO))
-    {
-        const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (null >= 0) {
-            dup2(null, STDERR_FILENO);
-            close(null);
-        }
-    }
-    ~QuietStderr()
-    {
-        if (saved_ >= 0) {
-            dup2(saved_, STDERR_FILENO);
-            close(saved_);
-        }
-    }
-    QuietStderr(const QuietStderr&) = delete;
-    QuietStderr& operator=(const QuietStderr&) = delete;
-
-private:
-    int saved_;
-};
-
 bool isAliasEntry(std::string_view name)
 {
     static constexpr std::array<std::string_view, 20> aliases = {
@@ -82,6 +56,23 @@ void initialise()
     scanDevices();
 }
 } // namespace
+
+QuietStderr::QuietStderr() : saved_(dup(STDERR_FILENO))
+{
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+        dup2(null, STDERR_FILENO);
+        close(null);
+    }
+}
+
+QuietStderr::~QuietStderr()
+{
+    if (saved_ >= 0) {
+        dup2(saved_, STDERR_FILENO);
+        close(saved_);
+    }
+}
 
 PortAudioSession::PortAudioSession()
 {

@@ -23,4 +23,18 @@ public:
     void rescan();
 };
 
+// Silences stderr while it lives: PortAudio's probes of JACK and ALSA, and ALSA's
+// complaints about a missing sound server, are no news for the operator (who
+// gets a failure with the reason instead). GUI thread only.
+class QuietStderr {
+public:
+    QuietStderr();
+    ~QuietStderr();
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+
+private:
+    int saved_;
+};
+
 } // namespace tarnveil

@@ -9,6 +9,9 @@ namespace tarnveil {
 // Position slider in milliseconds. It keeps whatever Position the program sets,
 // also outside Min..Max (the thumb is then drawn at the nearer end), and raises
 // ThumbMoved only for the user's own moves: drag, click on the groove, keys.
+// The user's moves stay between Min and Max; when the program has left Max below
+// Min the thumb travels between the two all the same, the lower one at the left.
+// GUI thread only.
 class TrackBar : public QWidget {
     Q_OBJECT
 
@@ -22,8 +25,16 @@ public:
     void setMax(int32_t value);
     void setPosition(int32_t value);
 
+    // Where the thumb stands and the stretch its centre travels, in widget
+    // coordinates; the mouse and the painting share them.
+    QRect thumbRect() const;
+    QRect grooveRect() const;
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
+
+    static constexpr int BevelWidth = 5;
+    static constexpr int ThumbWidth = 11;
 
 signals:
     void ThumbMoved();
@@ -34,12 +45,24 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
+    int32_t lowEnd() const { return min_ < max_ ? min_ : max_; }
+    int32_t highEnd() const { return min_ < max_ ? max_ : min_; }
+    int travelStart() const;
+    int travelLength() const;
+    int thumbCentre() const;
+    int32_t valueAt(int x) const;
+    // A user's move: limited to the travel, ThumbMoved when the value changes.
+    void moveByUser(int64_t value);
+    int32_t step(int divisor) const;
+
     int32_t min_ = 0;
     int32_t max_ = 0;
     int32_t position_ = 0;
     bool dragging_ = false;
+    int grabOffset_ = 0; // mouse x minus thumb centre when the drag began
 };
 
 } // namespace tarnveil

@@ -31,6 +31,16 @@ struct LevelReading {
 // Plays one WAV file on one output device. Every method is for the GUI thread;
 // decoding runs on a reader thread and the device is fed from a real-time
 // callback. Failures are thrown as tarnveil::Failure.
+//
+// Events are always queued: they reach the GUI thread's handlers after the call
+// that caused them has returned, in the order they were raised.
+//  - PlaybackRunning after every Play and after Resume of a paused file.
+//  - PlaybackStopped after Stop of a playing or paused file, when a new
+//    FileName interrupts one, and once the last sample of a file played to its
+//    end has been heard (also when the file was cut short or deleted meanwhile).
+// Stop while idle, Resume unless paused, and Pause raise nothing. Samples
+// reach the device as 32-bit floats, at the file's rate unless the device
+// refuses it.
 class WavePlayer : public QObject {
     Q_OBJECT
 
@@ -39,10 +49,12 @@ public:
     ~WavePlayer() override;
 
     // Device numbers are positions in WaveOut's list; 0 is the system default.
+    // Taken at the next Play that starts a file (a Resume stays on its device).
     void setDeviceID(int32_t device);
     int32_t DeviceID() const { return deviceId_; }
 
     // Opens the file (stopping what plays); Length then reports it and Position is 0.
+    // Throws when the file is missing, unreadable or no audio; no file is open then.
     void setFileName(const std::filesystem::path& file);
     const std::filesystem::path& FileName() const { return fileName_; }
 
@@ -50,10 +62,14 @@ public:
     int32_t LengthMs() const;
 
     // The position being heard, in milliseconds. Setting it seeks, also while
-    // playing or paused, and before Play.
+    // playing or paused, and before Play; it is clamped to 0 .. Length. After the
+    // end of a file it equals Length; after Stop it stays where playback stopped.
     int32_t Position() const;
     void setPosition(int32_t ms);
 
+    // Plays the named file from Position. While playing it only raises
+    // PlaybackRunning again; while paused it resumes. When the named file could
+    // not be opened, it tries again and throws the reason.
     void Play();
     void Stop();
     void Pause();
@@ -69,6 +85,8 @@ signals:
     void PlaybackStopped();
 
 private:
+    void post(void (WavePlayer::*event)());
+
     int32_t deviceId_ = 0;
     std::filesystem::path fileName_;
     PlayerWave wave_{*this};

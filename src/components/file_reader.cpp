@@ -1,0 +1,227 @@
+#include "components/file_reader.h"
+
+#include "components/player_settings.h"
+#include "components/sound_file.h"
+
+#include <vector>
+
+namespace tarnveil {
+
+namespace {
+// How often the reader looks whether the log has been deleted under it.
+constexpr int BlocksBetweenLinkChecks = 16;
+
+size_t fullMarginFor(size_t blockFrames, const std::optional<Resampler>& resampler)
+{
+    return resampler ? resampler->maxOutputFrames(blockFrames) : blockFrames;
+}
+
+std::optional<Resampler> resamplerFor(const SoundFile& file, const StreamFormat& output)
+{
+    if (file.sampleRate() == output.sampleRate)
+        return std::nullopt;
+    return std::optional<Resampler>(std::in_place, output.channels, file.sampleRate(), output.sampleRate);
+}
+} // namespace
+
+FileReader::FileReader(SoundFile& file, StreamFormat output, int64_t startFrame, uint64_t seekGeneration)
+    : file_(file), format_(output), blockFrames_(PlayerSettings::bufferFrames(file.sampleRate())),
+      mixer_(file.channels(), file.channelMap(), output.channels),
+      resampler_(resamplerFor(file, output)),
+      feed_(output.channels, output.sampleRate, PlayerSettings::NumBuffers * PlayerSettings::bufferFrames(output.sampleRate),
+            fullMarginFor(blockFrames_, resampler_)),
+      seekFrame_(startFrame), seekGeneration_(seekGeneration)
+{
+    thread_ = std::thread([this] { run(); });
+}
+
+FileReader::~FileReader()
+{
+    {
+        std::lock_guard lock(wakeMutex_);
+        quit_.store(true);
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+void FileReader::seek(int64_t frame, uint64_t seekGeneration)
+{
+    {
+        std::lock_guard lock(wakeMutex_);
+        seekFrame_.store(frame, std::memory_order_relaxed);
+        seekGeneration_.store(seekGeneration, std::memory_order_release);
+    }
+    wake_.notify_all();
+}
+
+void FileReader::handConsumerToCallback()
+{
+    std::lock_guard lock(consumerMutex_);
+    callbackConsumes_ = true;
+}
+
+void FileReader::takeConsumerBack()
+{
+    {
+        std::lock_guard lock(consumerMutex_);
+        callbackConsumes_ = false;
+        // A seek the callback had no time to take is taken now.
+        feed_.takePendingSegment(steadyNowNs());
+    }
+    wake_.notify_all();
+}
+
+bool FileReader::waitUntilPrimed(uint64_t seekGeneration, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        uint64_t seen = 0;
+        {
+            std::lock_guard progressLock(progressMutex_);
+            seen = progressCount_;
+        }
+        {
+            std::lock_guard lock(consumerMutex_);
+            // While the callback consumes, the feed's consumer state is not ours to look at.
+            if (callbackConsumes_)
+                return false;
+            feed_.takePendingSegment(steadyNowNs());
+            if (feed_.primed(seekGeneration))
+                return true;
+        }
+        std::unique_lock progressLock(progressMutex_);
+        if (!progress_.wait_until(progressLock, deadline, [&] { return progressCount_ != seen; }))
+            return false;
+    }
+}
+
+void FileReader::notifyProgress()
+{
+    {
+        std::lock_guard lock(progressMutex_);
+        ++progressCount_;
+    }
+    progress_.notify_all();
+}
+
+void FileReader::waitForWork(std::chrono::microseconds timeout)
+{
+    std::unique_lock lock(wakeMutex_);
+    const uint64_t seekSeen = seekGeneration_.load(std::memory_order_relaxed);
+    wake_.wait_for(lock, timeout, [&] {
+        return quit_.load() || seekGeneration_.load(std::memory_order_relaxed) != seekSeen;
+    });
+}
+
+void FileReader::serveAsConsumer()
+{
+    if (feed_.segmentTaken())
+        return;
+    std::unique_lock lock(consumerMutex_, std::try_to_lock);
+    if (lock.owns_lock() && !callbackConsumes_)
+        feed_.takePendingSegment(steadyNowNs());
+}
+
+// Reader thread: queues all of `frames`, waiting for room. Gives up (false)
+// when the player quits or seeks elsewhere meanwhile.
+bool FileReader::push(const float* interleaved, size_t frames, uint64_t seekGeneration)
+{
+    const auto channels = static_cast<size_t>(format_.channels);
+    // A quarter of a buffer: the ring refills long before the device notices.
+    const auto pause = std::chrono::microseconds(1'000'000 * blockFrames_ / 4 / static_cast<size_t>(file_.sampleRate()));
+    for (;;) {
+        const size_t written = feed_.write(interleaved, frames);
+        if (written > 0)
+            notifyProgress();
+        interleaved += written * channels;
+        frames -= written;
+        if (frames == 0)
+            return true;
+        serveAsConsumer();
+        waitForWork(pause);
+        if (quit_.load() || seekGeneration_.load(std::memory_order_acquire) != seekGeneration)
+            return false;
+    }
+}
+
+void FileReader::run()
+{
+    const auto inChannels = static_cast<size_t>(file_.channels());
+    const auto outChannels = static_cast<size_t>(format_.channels);
+    std::vector<float> decoded(blockFrames_ * inChannels);
+    std::vector<float> mixed(blockFrames_ * outChannels);
+    std::vector<float> converted;
+    converted.reserve(fullMarginFor(blockFrames_, resampler_) * outChannels);
+
+    uint64_t handledSeek = 0;
+    int64_t filePosition = 0;
+    bool ended = false;
+    int blocksSinceLinkCheck = 0;
+    while (!quit_.load()) {
+        const uint64_t requestedSeek = seekGeneration_.load(std::memory_order_acquire);
+        if (requestedSeek != handledSeek) {
+            // The feed's mailbox holds one segment: the next waits until the consumer took it.
+            serveAsConsumer();
+            if (!feed_.segmentTaken()) {
+                waitForWork(std::chrono::milliseconds(1));
+                continue;
+            }
+            handledSeek = requestedSeek;
+            filePosition = std::clamp<int64_t>(seekFrame_.load(std::memory_order_relaxed), 0, file_.frames());
+            ended = !file_.seek(filePosition);
+            if (resampler_)
+                resampler_->reset();
+            feed_.startSegment(filePosition, handledSeek);
+            if (ended) {
+                reachedDeclaredEnd_.store(false, std::memory_order_release);
+                feed_.markEnd();
+            }
+            serveAsConsumer();
+            notifyProgress();
+            continue;
+        }
+        serveAsConsumer();
+        if (ended) {
+            waitForWork(std::chrono::milliseconds(100));
+            continue;
+        }
+
+        int64_t got = file_.read(decoded.data(), static_cast<int64_t>(blockFrames_));
+        if (++blocksSinceLinkCheck >= BlocksBetweenLinkChecks) {
+            blocksSinceLinkCheck = 0;
+            if (file_.unlinked())
+                got = 0;
+        }
+        if (got > 0) {
+            filePosition += got;
+            const auto frames = static_cast<size_t>(got);
+            mixer_.mix(decoded.data(), mixed.data(), frames);
+            bool queued = true;
+            if (resampler_) {
+                converted.clear();
+                resampler_->process(mixed.data(), frames, false, converted);
+                queued = push(converted.data(), converted.size() / outChannels, handledSeek);
+            } else {
+                queued = push(mixed.data(), frames, handledSeek);
+            }
+            if (!queued)
+                continue;
+        } else {
+            bool queued = true;
+            if (resampler_) {
+                converted.clear();
+                resampler_->process(mixed.data(), 0, true, converted);
+                queued = push(converted.data(), converted.size() / outChannels, handledSeek);
+            }
+            if (!queued)
+                continue;
+            reachedDeclaredEnd_.store(filePosition >= file_.frames(), std::memory_order_release);
+            feed_.markEnd();
+            ended = true;
+            notifyProgress();
+        }
+    }
+}
+
+} // namespace tarnveil

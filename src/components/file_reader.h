@@ -1,0 +1,86 @@
+#pragma once
+
+#include "components/channel_mixer.h"
+#include "components/playback_feed.h"
+#include "components/resampler.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace tarnveil {
+
+class SoundFile;
+
+// Decodes a file ahead of playback on its own thread: reads blocks through
+// libsndfile, folds the channels to the device's, converts the rate when the
+// device wants another, and queues the result in a PlaybackFeed. A slow or
+// stalling file share only empties the queue; the audio callback never waits.
+//
+// While the device stream is stopped, the reader itself plays the feed's
+// consumer for seeks, so that a seek made while paused or before Play is ready
+// the moment the stream starts. The hand-over is guarded by a mutex that only
+// the GUI thread and the reader take, never the callback.
+class FileReader {
+public:
+    // Starts reading `file` at `startFrame`; the file must outlive the reader.
+    FileReader(SoundFile& file, StreamFormat output, int64_t startFrame, uint64_t seekGeneration);
+    ~FileReader();
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+
+    PlaybackFeed& feed() { return feed_; }
+    const StreamFormat& format() const { return format_; }
+
+    // GUI thread: continue from `frame`; the feed marks the new stretch with `seekGeneration`.
+    void seek(int64_t frame, uint64_t seekGeneration);
+
+    // GUI thread: before the stream starts / after it has stopped.
+    void handConsumerToCallback();
+    void takeConsumerBack();
+
+    // GUI thread: waits until the feed is primed for `seekGeneration`; false at
+    // once while the callback holds the consumer role.
+    bool waitUntilPrimed(uint64_t seekGeneration, std::chrono::milliseconds timeout);
+
+    // Any thread: the last end of data came at the file's declared length
+    // (rather than from a file cut short or removed).
+    bool reachedDeclaredEnd() const { return reachedDeclaredEnd_.load(std::memory_order_acquire); }
+
+private:
+    void run();
+    void serveAsConsumer();
+    bool push(const float* interleaved, size_t frames, uint64_t seekGeneration);
+    void waitForWork(std::chrono::microseconds timeout);
+    void notifyProgress();
+
+    SoundFile& file_;
+    const StreamFormat format_;
+    const size_t blockFrames_;
+    ChannelMixer mixer_;
+    std::optional<Resampler> resampler_;
+    PlaybackFeed feed_;
+
+    std::atomic<int64_t> seekFrame_;
+    std::atomic<uint64_t> seekGeneration_;
+    std::atomic<bool> quit_{false};
+    std::atomic<bool> reachedDeclaredEnd_{false};
+
+    std::mutex wakeMutex_;
+    std::condition_variable wake_;
+
+    std::mutex progressMutex_;
+    std::condition_variable progress_;
+    uint64_t progressCount_ = 0;
+
+    std::mutex consumerMutex_;
+    bool callbackConsumes_ = false;
+
+    std::thread thread_;
+};
+
+} // namespace tarnveil

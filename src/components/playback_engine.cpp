@@ -1,0 +1,328 @@
+#include "components/playback_engine.h"
+
+#include "components/audio_stream.h"
+#include "components/file_reader.h"
+#include "components/player_settings.h"
+#include "components/sound_file.h"
+#include "components/wave_player.h"
+#include "platform/failure.h"
+
+#include <QObject>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace tarnveil {
+
+namespace {
+// Formats to offer a device, best first: the file's own rate and channels (up
+// to two), stereo for devices that will not play mono, then the device's rate
+// and the common rates, converted.
+std::vector<StreamFormat> candidateFormats(const SoundFile& file, const PaDeviceInfo& device)
+{
+    const int deviceChannels = std::max(1, device.maxOutputChannels);
+    const int wanted = std::min({file.channels(), 2, deviceChannels});
+    std::vector<StreamFormat> formats;
+    auto add = [&](int channels, int rate) {
+        const StreamFormat format{channels, rate};
+        if (rate > 0 && channels <= deviceChannels && std::find(formats.begin(), formats.end(), format) == formats.end())
+            formats.push_back(format);
+    };
+    for (const int rate : {file.sampleRate(), static_cast<int>(std::lround(device.defaultSampleRate)), 48000, 44100}) {
+        add(wanted, rate);
+        add(2, rate);
+    }
+    return formats;
+}
+} // namespace
+
+PlaybackEngine::PlaybackEngine(std::function<void()> ended)
+    : ended_(std::move(ended)), completionTarget_(std::make_unique<QObject>())
+{
+}
+
+PlaybackEngine::~PlaybackEngine()
+{
+    acceptingCompletions_.store(false);
+    close();
+}
+
+void PlaybackEngine::close()
+{
+    stream_.reset();
+    reader_.reset();
+    file_.reset();
+    state_ = State::Idle;
+    heldFrame_ = 0;
+    readerAtHeld_ = false;
+}
+
+void PlaybackEngine::open(const std::filesystem::path& file)
+{
+    close();
+    file_ = std::make_unique<SoundFile>(file);
+    // The device is not known yet; most take the file as it is, and Play
+    // rebuilds the reader for the few that do not.
+    const StreamFormat tentative{std::min(file_->channels(), 2), file_->sampleRate()};
+    try {
+        reader_ = std::make_unique<FileReader>(*file_, tentative, 0, ++seekGeneration_);
+    } catch (...) {
+        close();
+        throw;
+    }
+    readerAtHeld_ = true;
+}
+
+int32_t PlaybackEngine::lengthMs() const
+{
+    return file_ ? static_cast<int32_t>(framesToMs(file_->frames(), file_->sampleRate())) : 0;
+}
+
+int32_t PlaybackEngine::positionMs() const
+{
+    if (!file_)
+        return 0;
+    const int64_t frame = state_ == State::Playing ? heardFrame() : heldFrame_;
+    return static_cast<int32_t>(framesToMs(frame, file_->sampleRate()));
+}
+
+void PlaybackEngine::seek(int32_t ms)
+{
+    if (!file_)
+        return;
+    const int32_t clamped = std::clamp(ms, 0, lengthMs());
+    requestSeek(std::min(msToFrames(clamped, file_->sampleRate()), file_->frames()));
+}
+
+void PlaybackEngine::requestSeek(int64_t frame)
+{
+    heldFrame_ = frame;
+    reader_->seek(frame, ++seekGeneration_);
+    readerAtHeld_ = state_ != State::Playing;
+}
+
+int64_t PlaybackEngine::fileFrameAt(const HeardSnapshot& snapshot, int64_t deviceFrames) const
+{
+    const StreamFormat format = reader_->format();
+    const int64_t frame = snapshot.segmentStartFrame + deviceFrames * file_->sampleRate() / format.sampleRate;
+    return std::clamp<int64_t>(frame, 0, file_->frames());
+}
+
+int64_t PlaybackEngine::heardFrame() const
+{
+    const HeardSnapshot snapshot = reader_->feed().snapshot();
+    // A seek the callback has not reached yet is what the operator asked to hear.
+    if (snapshot.seekGeneration != seekGeneration_)
+        return heldFrame_;
+    // The device plays on between callbacks: count forward from the moment the
+    // last buffer handed over starts to sound, but never past its end.
+    const double elapsed = static_cast<double>(steadyNowNs() - snapshot.dacTimeNs) * 1e-9;
+    const double sinceBuffer = elapsed * reader_->format().sampleRate;
+    const int64_t handedOver = snapshot.framesBefore + snapshot.framesInBuffer;
+    const auto deviceFrames = std::clamp<int64_t>(
+        snapshot.framesBefore + static_cast<int64_t>(std::floor(sinceBuffer)), 0, handedOver);
+    return fileFrameAt(snapshot, deviceFrames);
+}
+
+void PlaybackEngine::ensureReader(const StreamFormat& format)
+{
+    if (reader_->format() == format) {
+        if (!readerAtHeld_)
+            requestSeek(heldFrame_);
+        return;
+    }
+    // One reader at a time may use the file: the old one goes first.
+    const StreamFormat previous = reader_->format();
+    reader_.reset();
+    try {
+        reader_ = std::make_unique<FileReader>(*file_, format, heldFrame_, ++seekGeneration_);
+    } catch (...) {
+        reader_ = std::make_unique<FileReader>(*file_, previous, heldFrame_, ++seekGeneration_);
+        throw;
+    }
+    readerAtHeld_ = true;
+}
+
+void PlaybackEngine::openStream(int32_t deviceId)
+{
+    const std::string card = "sound card " + std::to_string(deviceId);
+    std::string why = "no such device";
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // PortAudio sees a restarted sound server, or a card plugged in since it
+        // started, only after a fresh initialisation.
+        if (attempt > 0)
+            session_.rescan();
+        const auto& devices = session_.outputDevices();
+        if (deviceId < 0 || static_cast<size_t>(deviceId) >= devices.size())
+            continue;
+        const PaDeviceIndex device = devices[static_cast<size_t>(deviceId)];
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+        if (info == nullptr)
+            continue;
+        for (const StreamFormat& format : candidateFormats(*file_, *info)) {
+            if (!AudioStream::supports(device, format, PlayerSettings::DeviceLatency, why))
+                continue;
+            ensureReader(format);
+            link_ = CallbackLink{&reader_->feed(), 0.0, this};
+            try {
+                stream_ = std::make_unique<AudioStream>(device, format, PlayerSettings::bufferFrames(format.sampleRate),
+                                                        PlayerSettings::DeviceLatency, &streamCallback,
+                                                        &streamFinished, &link_);
+            } catch (const Failure& failure) {
+                // A device that takes the format and then fails to open is in
+                // trouble as a whole: start afresh.
+                why = failure.description();
+                break;
+            }
+            link_.fallbackLatency = stream_->outputLatency();
+            reader_->feed().setDrainFrames(
+                static_cast<int64_t>(std::ceil(link_.fallbackLatency * format.sampleRate)) +
+                static_cast<int64_t>(PlayerSettings::bufferFrames(format.sampleRate)));
+            return;
+        }
+    }
+    throw Failure(FailureCode::DeviceUnavailable, card + ": " + why);
+}
+
+bool PlaybackEngine::waitForBufferedAudio(std::chrono::milliseconds timeout)
+{
+    return reader_ && state_ != State::Playing && reader_->waitUntilPrimed(seekGeneration_, timeout);
+}
+
+void PlaybackEngine::startStream()
+{
+    // Starting on a full queue keeps a sluggish first read from being heard as a gap.
+    waitForBufferedAudio(std::chrono::milliseconds(PlayerSettings::PrimeTimeoutMs));
+    run_.fetch_add(1);
+    reader_->handConsumerToCallback();
+    try {
+        stream_->start();
+    } catch (...) {
+        reader_->takeConsumerBack();
+        throw;
+    }
+    readerAtHeld_ = false;
+}
+
+void PlaybackEngine::haltStream()
+{
+    const int64_t heard = heardFrame();
+    stream_->abort();
+    reader_->takeConsumerBack();
+    // What the device still held is gone: the reader starts again where the ear left off.
+    requestSeek(heard);
+}
+
+void PlaybackEngine::play(int32_t deviceId)
+{
+    if (!file_ || state_ != State::Idle)
+        return;
+    openStream(deviceId);
+    try {
+        startStream();
+    } catch (...) {
+        stream_.reset();
+        throw;
+    }
+    state_ = State::Playing;
+}
+
+void PlaybackEngine::pause()
+{
+    if (state_ != State::Playing)
+        return;
+    haltStream();
+    state_ = State::Paused;
+}
+
+void PlaybackEngine::resume()
+{
+    if (state_ != State::Paused)
+        return;
+    startStream();
+    state_ = State::Playing;
+}
+
+void PlaybackEngine::stop()
+{
+    if (state_ == State::Playing)
+        haltStream();
+    stream_.reset();
+    state_ = State::Idle;
+}
+
+StreamFormat PlaybackEngine::outputFormat() const
+{
+    return reader_ ? reader_->format() : StreamFormat{};
+}
+
+LevelReading PlaybackEngine::takeLevels()
+{
+    LevelReading reading;
+    if (!reader_)
+        return reading;
+    reading.channels = reader_->format().channels;
+    for (int channel = 0; channel < reading.channels; ++channel)
+        reading.peak[channel] = reader_->feed().takePeak(channel);
+    return reading;
+}
+
+int PlaybackEngine::streamCallback(const void* /*input*/, void* output, unsigned long frames,
+                                   const PaStreamCallbackTimeInfo* time, PaStreamCallbackFlags /*flags*/,
+                                   void* userData)
+{
+    auto* link = static_cast<CallbackLink*>(userData);
+    double latency = time != nullptr ? time->outputBufferDacTime - time->currentTime : -1.0;
+    if (!(latency >= 0.0 && latency < 10.0))
+        latency = link->fallbackLatency;
+    const int64_t nowNs = steadyNowNs();
+    const int64_t dacTimeNs = nowNs + static_cast<int64_t>(latency * 1e9);
+    return link->feed->pull(static_cast<float*>(output), frames, nowNs, dacTimeNs) ? paContinue : paComplete;
+}
+
+void PlaybackEngine::streamFinished(void* userData)
+{
+    auto* link = static_cast<CallbackLink*>(userData);
+    PlaybackEngine* engine = link->engine;
+    // Stops and pauses end the stream too; only an end of data is news.
+    if (!link->feed->completed() || !engine->acceptingCompletions_.load())
+        return;
+    const uint64_t run = engine->run_.load();
+    QMetaObject::invokeMethod(engine->completionTarget_.get(), [engine, run] { engine->handleCompletion(run); },
+                              Qt::QueuedConnection);
+}
+
+void PlaybackEngine::handleCompletion(uint64_t run)
+{
+    if (run != run_.load() || state_ != State::Playing)
+        return;
+    stream_->stop();
+    reader_->takeConsumerBack();
+    const HeardSnapshot snapshot = reader_->feed().snapshot();
+    if (snapshot.seekGeneration != seekGeneration_) {
+        // The operator moved the position while the last buffer played out: go on from there.
+        try {
+            startStream();
+        } catch (const Failure&) {
+            // The device has gone meanwhile; the playback ends at the new position.
+            finishPlayback();
+        }
+        return;
+    }
+    heldFrame_ = reader_->reachedDeclaredEnd()
+                     ? file_->frames()
+                     : fileFrameAt(snapshot, snapshot.framesBefore + snapshot.framesInBuffer);
+    finishPlayback();
+}
+
+void PlaybackEngine::finishPlayback()
+{
+    stream_.reset();
+    state_ = State::Idle;
+    readerAtHeld_ = false;
+    ended_();
+}
+
+} // namespace tarnveil

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "components/playback_feed.h"
+#include "components/portaudio_session.h"
+
+#include <portaudio.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+class QObject;
+
+namespace tarnveil {
+
+class AudioStream;
+class FileReader;
+class SoundFile;
+struct LevelReading;
+
+// The machinery behind WavePlayer: one open file, its reader thread, and a
+// device stream while playing or paused. Positions are file frames inside and
+// milliseconds outside. GUI thread only, except where a method says otherwise.
+class PlaybackEngine {
+public:
+    enum class State { Idle, Playing, Paused };
+
+    // `ended` runs on the GUI thread, from the event queue, once a file played
+    // to its end (or until its data ran out) has been heard.
+    explicit PlaybackEngine(std::function<void()> ended);
+    ~PlaybackEngine();
+    PlaybackEngine(const PlaybackEngine&) = delete;
+    PlaybackEngine& operator=(const PlaybackEngine&) = delete;
+
+    // Closes what was open, then opens `file` at position 0 and starts decoding
+    // ahead. Throws Failure; the player is then left without a file.
+    void open(const std::filesystem::path& file);
+    void close();
+    bool isOpen() const { return file_ != nullptr; }
+
+    int32_t lengthMs() const;
+    int32_t positionMs() const;
+    // Clamped to the file; takes effect in what is heard within the device's
+    // latency and one buffer.
+    void seek(int32_t ms);
+
+    // Idle -> Playing on the device numbered `deviceId` in WaveOut's list.
+    // Throws Failure(DeviceUnavailable) for a number without a device or a
+    // device that cannot be opened, Failure(DeviceIoError) when it will not start.
+    void play(int32_t deviceId);
+    void pause();  // Playing -> Paused
+    void resume(); // Paused -> Playing, on the device in use
+    void stop();   // Playing or Paused -> Idle, keeping the position
+
+    State state() const { return state_; }
+
+    // Channels and rate handed to the device (32-bit float samples).
+    StreamFormat outputFormat() const;
+    LevelReading takeLevels();
+
+    // While not playing: waits until the reader has filled the queue from the
+    // current position (or reached the end); false when `timeout` passed first.
+    bool waitForBufferedAudio(std::chrono::milliseconds timeout);
+
+private:
+    struct CallbackLink {
+        PlaybackFeed* feed = nullptr;
+        double fallbackLatency = 0.0;
+        PlaybackEngine* engine = nullptr;
+    };
+
+    // Audio callback thread.
+    static int streamCallback(const void* input, void* output, unsigned long frames,
+                              const PaStreamCallbackTimeInfo* time, PaStreamCallbackFlags flags,
+                              void* userData);
+    // PortAudio's thread, when a stream has become inactive.
+    static void streamFinished(void* userData);
+
+    void handleCompletion(uint64_t run);
+    void finishPlayback();
+    int64_t heardFrame() const;
+    int64_t fileFrameAt(const HeardSnapshot& snapshot, int64_t deviceFrames) const;
+    void requestSeek(int64_t frame);
+    void ensureReader(const StreamFormat& format);
+    void openStream(int32_t deviceId);
+    void startStream();
+    void haltStream();
+
+    std::function<void()> ended_;
+    // Receives the queued completion calls; destroyed with the engine, which
+    // discards calls still queued.
+    std::unique_ptr<QObject> completionTarget_;
+    PortAudioSession session_;
+    std::unique_ptr<SoundFile> file_;
+    std::unique_ptr<FileReader> reader_;
+    std::unique_ptr<AudioStream> stream_;
+    CallbackLink link_;
+    State state_ = State::Idle;
+    int64_t heldFrame_ = 0;       // the position while no stream runs
+    uint64_t seekGeneration_ = 0; // of the last seek asked of the reader
+    bool readerAtHeld_ = false;   // the reader's queue starts at heldFrame_
+    std::atomic<uint64_t> run_{0};
+    std::atomic<bool> acceptingCompletions_{true};
+};
+
+} // namespace tarnveil

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <sndfile.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarnveil {
+
+// One audio file open for reading through libsndfile. Opening reads the header
+// only, so a log of any size opens at once. Reading and seeking belong to one
+// thread at a time (the player's reader thread once playback is set up).
+class SoundFile {
+public:
+    // Throws Failure: FileNotFound, PermissionDenied, ... from the system, or
+    // InvalidFileFormat with libsndfile's own text when the content is no audio
+    // it can read.
+    explicit SoundFile(const std::filesystem::path& file);
+    ~SoundFile();
+    SoundFile(const SoundFile&) = delete;
+    SoundFile& operator=(const SoundFile&) = delete;
+
+    int64_t frames() const { return info_.frames; }
+    int sampleRate() const { return info_.samplerate; }
+    int channels() const { return info_.channels; }
+    int format() const { return info_.format; }
+
+    // Speaker position of each channel (SF_CHANNEL_MAP_*), or empty when the
+    // file does not say.
+    const std::vector<int>& channelMap() const { return channelMap_; }
+
+    // Reads up to `count` interleaved frames as floats in -1..1; fewer at the
+    // end of the data, 0 past it or when the file can no longer be read.
+    int64_t read(float* interleaved, int64_t count);
+
+    // Moves the read position; false when the file refuses. Codecs libsndfile
+    // cannot seek in (GSM 6.10) are read again from the start.
+    bool seek(int64_t frame);
+
+    // True once the file's last name has been removed: the data is still
+    // readable through the open handle, but the log is gone for the operator.
+    bool unlinked() const;
+
+private:
+    void openHandle(SF_INFO& info, const std::string& name);
+    bool skip(int64_t frames);
+
+    struct SndfileCloser {
+        void operator()(SNDFILE* handle) const { sf_close(handle); }
+    };
+
+    int descriptor_ = -1;
+    SF_INFO info_{};
+    std::unique_ptr<SNDFILE, SndfileCloser> handle_;
+    std::vector<int> channelMap_;
+    int64_t position_ = 0;
+};
+
+// Milliseconds that `frames` frames last at `sampleRate`, rounded down.
+int64_t framesToMs(int64_t frames, int sampleRate);
+
+// The first frame at or after `ms` milliseconds, so that framesToMs gives `ms` back.
+int64_t msToFrames(int64_t ms, int sampleRate);
+
+} // namespace tarnveil

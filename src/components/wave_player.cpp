@@ -1,0 +1,114 @@
+#include "components/wave_player.h"
+
+#include "components/playback_engine.h"
+#include "platform/failure.h"
+
+namespace tarnveil {
+
+int32_t PlayerWave::Length() const
+{
+    return player_.LengthMs();
+}
+
+WavePlayer::WavePlayer(QObject* parent)
+    : QObject(parent),
+      // On a fast device the end can be reported before Play has queued its
+      // PlaybackRunning; queueing this one too keeps the two in order.
+      engine_(std::make_unique<PlaybackEngine>([this] { post(&WavePlayer::PlaybackStopped); }))
+{
+}
+
+WavePlayer::~WavePlayer() = default;
+
+void WavePlayer::post(void (WavePlayer::*event)())
+{
+    QMetaObject::invokeMethod(this, [this, event] { emit(this->*event)(); }, Qt::QueuedConnection);
+}
+
+void WavePlayer::setDeviceID(int32_t device)
+{
+    deviceId_ = device;
+}
+
+void WavePlayer::setFileName(const std::filesystem::path& file)
+{
+    if (engine_->state() != PlaybackEngine::State::Idle) {
+        engine_->stop();
+        post(&WavePlayer::PlaybackStopped);
+    }
+    fileName_ = file;
+    engine_->open(file);
+}
+
+int32_t WavePlayer::LengthMs() const
+{
+    return engine_->lengthMs();
+}
+
+int32_t WavePlayer::Position() const
+{
+    return engine_->positionMs();
+}
+
+void WavePlayer::setPosition(int32_t ms)
+{
+    engine_->seek(ms);
+}
+
+void WavePlayer::Play()
+{
+    switch (engine_->state()) {
+    case PlaybackEngine::State::Idle:
+        if (!engine_->isOpen()) {
+            if (fileName_.empty())
+                throw Failure(FailureCode::BadFileName, "no wave file named");
+            engine_->open(fileName_);
+        }
+        engine_->play(deviceId_);
+        break;
+    case PlaybackEngine::State::Paused:
+        engine_->resume();
+        break;
+    case PlaybackEngine::State::Playing:
+        break;
+    }
+    post(&WavePlayer::PlaybackRunning);
+}
+
+void WavePlayer::Stop()
+{
+    if (engine_->state() == PlaybackEngine::State::Idle)
+        return;
+    engine_->stop();
+    post(&WavePlayer::PlaybackStopped);
+}
+
+void WavePlayer::Pause()
+{
+    engine_->pause();
+}
+
+void WavePlayer::Resume()
+{
+    if (engine_->state() != PlaybackEngine::State::Paused)
+        return;
+    engine_->resume();
+    post(&WavePlayer::PlaybackRunning);
+}
+
+bool WavePlayer::isPlaying() const
+{
+    return engine_->state() == PlaybackEngine::State::Playing;
+}
+
+bool WavePlayer::isPaused() const
+{
+    return engine_->state() == PlaybackEngine::State::Paused;
+}
+
+LevelReading WavePlayer::takeLevels()
+{
+    return engine_->takeLevels();
+}
+
+} // namespace tarnveil

@@ -1,0 +1,211 @@
+#include "components/channel_mixer.h"
+#include "components/file_reader.h"
+#include "components/playback_feed.h"
+#include "components/ring_buffer.h"
+#include "components/sound_file.h"
+#include "support/temp_dir.h"
+#include "support/wav_fixtures.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <chrono>
+#include <cmath>
+#include <numeric>
+#include <random>
+#include <thread>
+#include <vector>
+
+using namespace tarnveil;
+using namespace tarnveil::test;
+
+TEST(SpscRing, TwoThreadsPassEveryElementInOrder)
+{
+    constexpr uint32_t Total = 3'000'000;
+    SpscRing<uint32_t> ring(1000); // rounded up to 1024: chunks wrap at every offset
+    ASSERT_EQ(ring.capacity(), 1024U);
+
+    std::thread producer([&] {
+        std::mt19937 random(1);
+        std::vector<uint32_t> chunk(700);
+        uint32_t next = 0;
+        while (next < Total) {
+            const uint32_t size = std::min<uint32_t>(1 + random() % 700, Total - next);
+            std::iota(chunk.begin(), chunk.begin() + size, next);
+            size_t done = 0;
+            while (done < size)
+                done += ring.write(chunk.data() + done, size - done);
+            next += size;
+        }
+    });
+
+    std::mt19937 random(2);
+    std::vector<uint32_t> chunk(900);
+    uint32_t expected = 0;
+    bool inOrder = true;
+    while (expected < Total && inOrder) {
+        const size_t got = ring.read(chunk.data(), 1 + random() % 900);
+        for (size_t i = 0; i < got && inOrder; ++i)
+            inOrder = chunk[i] == expected++;
+    }
+    producer.join();
+    EXPECT_TRUE(inOrder) << "element " << expected - 1 << " out of place";
+    EXPECT_EQ(expected, Total);
+    EXPECT_EQ(ring.readable(), 0U);
+}
+
+TEST(ChannelMixer, FoldsSurroundToStereoWithoutClipping)
+{
+    // 5.1 in the customary WAVE order: FL FR FC LFE BL BR.
+    const ChannelMixer mixer(6, {}, 2);
+    auto mixOne = [&](std::vector<float> frame) {
+        std::vector<float> out(2);
+        mixer.mix(frame.data(), out.data(), 1);
+        return out;
+    };
+    const std::vector<float> frontLeft = mixOne({1, 0, 0, 0, 0, 0});
+    EXPECT_GT(frontLeft[0], 0.0F);
+    EXPECT_EQ(frontLeft[1], 0.0F);
+    const std::vector<float> backRight = mixOne({0, 0, 0, 0, 0, 1});
+    EXPECT_EQ(backRight[0], 0.0F);
+    EXPECT_GT(backRight[1], 0.0F);
+    const std::vector<float> centre = mixOne({0, 0, 1, 0, 0, 0});
+    EXPECT_FLOAT_EQ(centre[0], centre[1]);
+    EXPECT_EQ(mixOne({0, 0, 0, 1, 0, 0}), (std::vector<float>{0, 0})) << "LFE reached the speakers";
+    // The same signal everywhere keeps its level: full scale stays full scale.
+    const std::vector<float> everywhere = mixOne({1, 1, 1, 1, 1, 1});
+    EXPECT_NEAR(everywhere[0], 1.0F, 1e-6F);
+    EXPECT_NEAR(everywhere[1], 1.0F, 1e-6F);
+}
+
+TEST(ChannelMixer, MonoAndStereoConversions)
+{
+    std::vector<float> out(4);
+    const std::vector<float> mono = {0.25F, -0.5F};
+    ChannelMixer(1, {}, 2).mix(mono.data(), out.data(), 2);
+    EXPECT_EQ(out, (std::vector<float>{0.25F, 0.25F, -0.5F, -0.5F}));
+
+    const std::vector<float> stereo = {1.0F, 0.0F, 0.5F, -0.5F};
+    ChannelMixer(2, {}, 1).mix(stereo.data(), out.data(), 2);
+    EXPECT_FLOAT_EQ(out[0], 0.5F);
+    EXPECT_FLOAT_EQ(out[1], 0.0F);
+
+    // A channel map from the file overrides the customary order.
+    const ChannelMixer mapped(3, {SF_CHANNEL_MAP_RIGHT, SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_LFE}, 2);
+    const std::vector<float> frame = {0.3F, 0.7F, 1.0F};
+    mapped.mix(frame.data(), out.data(), 1);
+    EXPECT_FLOAT_EQ(out[0], 0.7F);
+    EXPECT_FLOAT_EQ(out[1], 0.3F);
+}
+
+class FrameTimeTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(FrameTimeTest, MillisecondsSurviveTheTripThroughFrames)
+{
+    const int rate = GetParam();
+    for (const int64_t ms : {0LL, 1LL, 7LL, 999LL, 1000LL, 123457LL, 86'400'000LL * 20})
+        EXPECT_EQ(framesToMs(msToFrames(ms, rate), rate), ms) << ms << " ms at " << rate;
+    EXPECT_EQ(framesToMs(rate - 1, rate), 999);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, FrameTimeTest, ::testing::Values(8000, 11025, 22050, 44100, 48000, 96000, 192000));
+
+namespace {
+
+// Plays the audio callback against a reader: pulls buffers from its feed and
+// keeps the frames that carried audio, with the snapshot published for each.
+struct Pulled {
+    HeardSnapshot snapshot;
+    std::vector<float> samples; // only the frames of audio
+};
+
+bool pullOnce(FileReader& reader, size_t frames, std::vector<Pulled>& into)
+{
+    std::vector<float> out(frames * static_cast<size_t>(reader.format().channels));
+    const bool more = reader.feed().pull(out.data(), frames, steadyNowNs(), steadyNowNs());
+    Pulled pulled{reader.feed().snapshot(), {}};
+    out.resize(static_cast<size_t>(pulled.snapshot.framesInBuffer * reader.format().channels));
+    pulled.samples = std::move(out);
+    into.push_back(std::move(pulled));
+    return more;
+}
+
+int64_t frameAt(const std::vector<float>& samples, size_t frame)
+{
+    return frameOf(static_cast<int16_t>(std::lround(samples[frame * 2] * 32768.0F)),
+                   static_cast<int16_t>(std::lround(samples[frame * 2 + 1] * 32768.0F)));
+}
+
+} // namespace
+
+TEST(FileReader, EveryBufferHoldsTheFramesItsSnapshotClaimsAcrossSeeks)
+{
+    TempDir dir;
+    constexpr int64_t Frames = 48000 * 20;
+    writePositionWav(dir / "log.wav", 48000, Frames);
+    SoundFile file(dir / "log.wav");
+    FileReader reader(file, {2, 48000}, 0, 1);
+    ASSERT_TRUE(reader.waitUntilPrimed(1, std::chrono::seconds(2)));
+    reader.handConsumerToCallback();
+
+    std::mt19937 random(7);
+    std::vector<Pulled> pulled;
+    uint64_t generation = 1;
+    for (int buffer = 0; buffer < 3000; ++buffer) {
+        if (buffer % 40 == 39)
+            reader.seek(static_cast<int64_t>(random() % Frames), ++generation);
+        pullOnce(reader, 1024, pulled);
+        if (buffer % 8 == 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    reader.takeConsumerBack();
+
+    size_t checked = 0;
+    uint64_t lastGeneration = 0;
+    for (const Pulled& p : pulled) {
+        EXPECT_GE(p.snapshot.seekGeneration, lastGeneration) << "generations went backwards";
+        lastGeneration = p.snapshot.seekGeneration;
+        for (size_t i = 0; i < static_cast<size_t>(p.snapshot.framesInBuffer); ++i) {
+            const int64_t expected = p.snapshot.segmentStartFrame + p.snapshot.framesBefore + static_cast<int64_t>(i);
+            if (frameAt(p.samples, i) != expected) {
+                ADD_FAILURE() << "buffer of seek " << p.snapshot.seekGeneration << " holds frame "
+                              << frameAt(p.samples, i) << " where " << expected << " belongs";
+                return;
+            }
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 1'000'000U);
+    EXPECT_GT(lastGeneration, 50U);
+}
+
+TEST(FileReader, ConvertsTheRateWithoutChangingTheSpeed)
+{
+    TempDir dir;
+    writeToneWav(dir / "tone.wav", 48000, 1, 1.0, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    SoundFile file(dir / "tone.wav");
+    FileReader reader(file, {1, 44100}, 0, 1);
+    reader.feed().setDrainFrames(0);
+    ASSERT_TRUE(reader.waitUntilPrimed(1, std::chrono::seconds(2)));
+    reader.handConsumerToCallback();
+
+    std::vector<Pulled> pulled;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (pullOnce(reader, 441, pulled) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    reader.takeConsumerBack();
+    EXPECT_TRUE(reader.reachedDeclaredEnd());
+
+    std::vector<float> audio;
+    for (const Pulled& p : pulled)
+        audio.insert(audio.end(), p.samples.begin(), p.samples.end());
+    // One second at the device's rate, holding the same 1 kHz tone.
+    EXPECT_NEAR(static_cast<double>(audio.size()), 44100.0, 64.0);
+    int crossings = 0;
+    for (size_t i = 1; i < audio.size(); ++i)
+        crossings += (audio[i - 1] < 0.0F) != (audio[i] < 0.0F) ? 1 : 0;
+    EXPECT_NEAR(crossings, 2000, 6);
+    const float peak = std::accumulate(audio.begin(), audio.end(), 0.0F,
+                                       [](float a, float b) { return std::max(a, std::fabs(b)); });
+    EXPECT_NEAR(peak, 0.5F, 0.03F);
+}

@@ -1,0 +1,32 @@
+#include "components/wave_out.h"
+#include "platform/failure.h"
+#include "support/audio_env.h"
+
+#include <gtest/gtest.h>
+
+using namespace tarnveil;
+
+TEST(WaveOut, ListsDevicesByNumberWithTheDefaultFirst)
+{
+    WaveOut devices;
+    const int32_t count = devices.DeviceCount();
+    ASSERT_GE(count, 1) << "no output device at all";
+    for (int32_t i = 0; i < count; ++i)
+        EXPECT_FALSE(devices.DeviceName(i).isEmpty()) << "device " << i;
+    if (test::captureDeviceNumber() >= 0) {
+        EXPECT_GT(test::captureDeviceNumber(), 0) << "the capture device took the default's place";
+    }
+}
+
+TEST(WaveOut, NumbersOutsideTheListFail)
+{
+    WaveOut devices;
+    for (const int32_t device : {-1, devices.DeviceCount(), 1000}) {
+        try {
+            (void)devices.DeviceName(device);
+            FAIL() << "device " << device << " has a name";
+        } catch (const Failure& failure) {
+            EXPECT_EQ(failure.code(), FailureCode::InvalidIndex);
+        }
+    }
+}
