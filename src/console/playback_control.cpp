@@ -1,0 +1,134 @@
+#include "console/playback_control.h"
+
+#include "components/track_bar.h"
+#include "components/wave_player.h"
+#include "console/console_colours.h"
+#include "console/live_log_header.h"
+#include "console/module1.h"
+#include "platform/drive_map.h"
+#include "windows/error_window.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <algorithm>
+#include <exception>
+
+namespace tarnveil {
+
+namespace {
+// Above these lengths (strictly) the range options 1 to 5 have room in the file.
+constexpr std::array<int32_t, RangeOptionCount> RangeOptionThresholds{0, 10000, 60000, 300000, 1800000,
+                                                                       3600000};
+} // namespace
+
+PlaybackControl::PlaybackControl(Module1& module, ConsoleState& state, const ConsoleControls& controls)
+    : module_(module), state_(state), controls_(controls)
+{
+}
+
+void PlaybackControl::cmdPlay_Click()
+{
+    for (std::size_t i = 0; i < RangeOptionCount; ++i) {
+        if (controls_.optRange[i]->isChecked())
+            state_.RangeIndex = static_cast<int16_t>(i);
+    }
+    PlayFile();
+}
+
+void PlaybackControl::PlayFile()
+{
+    if (controls_.lstLogs->selectedItems().isEmpty()) {
+        frmError::report(QStringLiteral("No Log Selected"));
+        return;
+    }
+    try {
+        if (state_.Paused == -1) {
+            controls_.WavePlayer->Resume();
+            state_.Paused = 0;
+            setButtonColour(controls_.cmdPause, colours::PauseIdle);
+            return;
+        }
+        openSelectedLog();
+    } catch (const std::exception&) {
+        // Whatever went wrong (file gone, drive unreachable, player refusing the
+        // file), the operator gets one plain sentence; steps already done stay done.
+        frmError::report(QStringLiteral("Wave file does not exist or has been damaged"));
+    }
+}
+
+void PlaybackControl::openSelectedLog()
+{
+    WavePlayer& player = *controls_.WavePlayer;
+    TrackBar& slider = *controls_.TrackBar;
+
+    if (module_.PlayerOpen != 0)
+        player.Stop();
+
+    // The list keeps each file's name as the folder gave it, so a name that is
+    // not valid text still opens the right file.
+    const QListWidgetItem* selected = controls_.lstLogs->selectedItems().constFirst();
+    const QByteArray fileName = selected->data(Qt::UserRole).toByteArray();
+    state_.SelectedLogPath = module_.LoggerDrive + ":\\logger\\logs\\" + fileName.toStdString();
+
+    FixLiveLogHeader(module_, state_.SelectedLogPath);
+    player.setDeviceID(static_cast<int32_t>(module_.PlayDevice));
+    player.setFileName(module_.drives.resolve(state_.SelectedLogPath));
+
+    const int32_t span = state_.RangeLengths.at(static_cast<std::size_t>(state_.RangeIndex));
+    const int32_t length = player.Wave().Length();
+    slider.setMin(0);
+    slider.setMax(state_.RangeIndex != 0 ? span : length);
+
+    if (state_.RangeIndex > 5) {
+        // Replay of the last seconds. A log shorter than the span starts at its
+        // beginning rather than at a position before it.
+        slider.setMax(length);
+        slider.setMin(std::max(0, checkedMs(int64_t{length} - span)));
+        player.setPosition(slider.Min());
+    }
+
+    for (std::size_t i = 1; i < RangeOptionCount; ++i)
+        controls_.optRange[i]->setEnabled(length > RangeOptionThresholds[i]);
+
+    player.Play();
+}
+
+void PlaybackControl::cmdPause_Click()
+{
+    if (module_.PlayerOpen == 0)
+        return;
+    state_.Paused = -1;
+    controls_.WavePlayer->Pause();
+    setButtonColour(controls_.cmdPause, colours::PausePaused);
+    setButtonColour(controls_.cmdPlay, colours::PlayIdle);
+    module_.PlayerOpen = 0;
+}
+
+void PlaybackControl::cmdStop_Click()
+{
+    controls_.WavePlayer->Stop();
+}
+
+void PlaybackControl::WavePlayer_PlaybackRunning()
+{
+    module_.PlayerOpen = -1;
+    setButtonColour(controls_.cmdPlay, colours::PlayRunning);
+    controls_.cmdStop->setFocus();
+}
+
+void PlaybackControl::WavePlayer_PlaybackStopped()
+{
+    controls_.TrackBar->setPosition(controls_.WavePlayer->Position());
+    module_.PlayerOpen = 0;
+    state_.Paused = 0;
+    setButtonColour(controls_.cmdPlay, colours::PlayIdle);
+    setButtonColour(controls_.cmdPause, colours::PauseIdle);
+    controls_.lblDown->setText(QStringLiteral("     "));
+    controls_.lblTime->setText(QStringLiteral("    "));
+    controls_.cmdPlay->setFocus();
+}
+
+} // namespace tarnveil

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+class QDateTime;
+class QLocale;
+
+namespace tarnveil {
+
+// Milliseconds to whole seconds, a half going to the even neighbour
+// (2500 -> 2, 3500 -> 4), also for negative counts.
+int32_t roundHalfEvenMs(int32_t ms);
+
+// The separator a locale puts between the fields of one of its short date or
+// time formats ("M/d/yy" -> '/', "dd.MM.yy" -> '.'), or `fallback` when the
+// format has none.
+QChar fieldSeparator(const QString& format, QChar fallback);
+
+// The console clock: full weekday name, two blanks, MM/dd/yyyy, two blanks,
+// HH:mm:ss, with the weekday and both separators taken from `locale`.
+QString clockText(const QDateTime& now, const QLocale& locale);
+
+} // namespace tarnveil

@@ -1,0 +1,112 @@
+#include "console_fixture.h"
+
+#include "components/wave_player.h"
+#include "support/audio_env.h"
+#include "support/wav_fixtures.h"
+#include "windows/error_window.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+#include <sndfile.h>
+
+#include <fstream>
+
+namespace tarnveil::test {
+
+ConsoleTest::ConsoleTest() : drives(prefixDir.path()), module(drives)
+{
+    drives.ensureSystemDrive();
+    const auto programFolder = prefixDir / "drive_c" / "program files" / "Tarnveil";
+    std::filesystem::create_directories(programFolder);
+    std::ofstream(programFolder / "ZeVudi.ini", std::ios::binary) << "0L";
+    std::filesystem::create_directory_symlink(loggerDir.path(), prefixDir / "dosdevices" / "l:");
+    logs = loggerDir / "logger" / "logs";
+    std::filesystem::create_directories(logs);
+}
+
+ConsoleTest::~ConsoleTest()
+{
+    delete window.data();
+    closeErrorWindow();
+}
+
+mnuMenu& ConsoleTest::openWindow()
+{
+    window = new mnuMenu(module);
+    module.PlayDevice = static_cast<int16_t>(playDevice);
+    window->show();
+    window->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window.data()));
+    return *window;
+}
+
+std::filesystem::path ConsoleTest::writeLog(const std::string& name, int64_t ms, int sampleRate)
+{
+    const auto file = logs / name;
+    writePositionWav(file, sampleRate, ms * sampleRate / 1000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_U8);
+    return file;
+}
+
+std::filesystem::path ConsoleTest::writePositionLog(const std::string& name, int64_t frames, int sampleRate)
+{
+    const auto file = logs / name;
+    writePositionWav(file, sampleRate, frames);
+    return file;
+}
+
+void ConsoleTest::selectLog(const QString& name)
+{
+    const auto found = window->lstLogs->findItems(name, Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1) << name.toStdString();
+    window->lstLogs->setCurrentItem(found.first());
+}
+
+QStringList ConsoleTest::listedLogs() const
+{
+    QStringList names;
+    for (int i = 0; i < window->lstLogs->count(); ++i)
+        names << window->lstLogs->item(i)->text();
+    return names;
+}
+
+QString ConsoleTest::errorMessage()
+{
+    frmError* errorWindow = frmError::instance();
+    return errorWindow != nullptr ? errorWindow->lblMessage->text() : QString();
+}
+
+void ConsoleTest::closeErrorWindow()
+{
+    if (frmError* errorWindow = frmError::instance())
+        errorWindow->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+bool ConsoleTest::waitFor(const std::function<bool()>& condition, int timeoutMs)
+{
+    return QTest::qWaitFor(condition, timeoutMs);
+}
+
+bool ConsoleTest::useSoundServer()
+{
+    playDevice = soundServerRunning() ? pulseDeviceNumber() : -1;
+    return playDevice >= 0;
+}
+
+bool ConsoleTest::useCaptureDevice()
+{
+    playDevice = captureDeviceNumber();
+    return playDevice >= 0;
+}
+
+bool ConsoleTest::playSelected()
+{
+    QTest::mouseClick(window->cmdPlay, Qt::LeftButton);
+    return waitFor([this] { return module.PlayerOpen == -1; });
+}
+
+} // namespace tarnveil::test

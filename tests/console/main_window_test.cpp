@@ -1,0 +1,424 @@
+#include "console_fixture.h"
+
+#include "components/level_connector.h"
+#include "components/level_meter.h"
+#include "components/track_bar.h"
+#include "components/wave_player.h"
+#include "console/console_colours.h"
+#include "console/range_control.h"
+#include "console/startup.h"
+#include "settings/preferences_window.h"
+#include "windows/about_window.h"
+#include "windows/help_window.h"
+#include "support/audio_env.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+#include <fstream>
+
+namespace tarnveil::test {
+namespace {
+
+using MainWindowTest = ConsoleTest;
+
+template <typename T>
+T* named(QObject* parent, const char* name)
+{
+    return parent->findChild<T*>(QString::fromLatin1(name));
+}
+
+// Closes the first message box that opens and hands back its text.
+class MessageBoxCatcher {
+public:
+    MessageBoxCatcher()
+    {
+        QTimer::singleShot(0, [this] { poll(); });
+    }
+    QString text;
+
+private:
+    void poll()
+    {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box != nullptr && box->isVisible()) {
+                text = box->text();
+                box->accept();
+                return;
+            }
+        }
+        QTimer::singleShot(10, [this] { poll(); });
+    }
+};
+
+TEST_F(MainWindowTest, ControlsCarryTheirNamesCaptionsAndTooltips)
+{
+    mnuMenu& w = openWindow();
+    EXPECT_EQ(w.windowTitle(), "Tarnveil");
+    EXPECT_EQ(w.objectName(), "mnuMenu");
+
+    struct Button {
+        const char* name;
+        const char* caption;
+        const char* tooltip;
+    };
+    const Button buttons[] = {
+        {"cmdRepeat", "Repeat", ""},
+        {"cmdFF", ">", "Fast Forward in increments of track bar range"},
+        {"cmdRwd", "<", "Rewind in increments of track bar range"},
+        {"cmdPause", "Pause", "Pause playback"},
+        {"cmdClose", "&Close", ""},
+        {"cmdStop", "&Stop", "Stops playback"},
+        {"cmdPlay", "&Play", "Starts playback"},
+    };
+    for (const Button& b : buttons) {
+        auto* button = named<QPushButton>(&w, b.name);
+        ASSERT_NE(button, nullptr) << b.name;
+        EXPECT_EQ(button->text(), b.caption) << b.name;
+        EXPECT_EQ(button->toolTip(), b.tooltip) << b.name;
+        EXPECT_TRUE(button->font().bold()) << b.name;
+        EXPECT_DOUBLE_EQ(button->font().pointSizeF(), 9.75) << b.name;
+        EXPECT_FALSE(button->isDefault()) << b.name;
+        EXPECT_FALSE(button->autoDefault()) << b.name;
+    }
+
+    const char* options[][2] = {
+        {"Total", "Slider range is complete wave file"}, {"10 Seconds", "Slider range is 10 seconds"},
+        {"1 Minute", "Slider range is one minute"},       {"5 Minutes", "Slider range is 5 minutes"},
+        {"30 Minutes", "Slider range is 30 minutes"},     {"1 Hour", "Slide range is one hour"},
+    };
+    auto* frame = named<QGroupBox>(&w, "Frame1");
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->title(), "TrackBar Range");
+    EXPECT_EQ(frame->toolTip(), "Select slider range");
+    for (int i = 0; i < 6; ++i) {
+        auto* option = named<QRadioButton>(frame, QStringLiteral("optRange%1").arg(i).toLatin1().constData());
+        ASSERT_NE(option, nullptr) << i;
+        EXPECT_EQ(option->text(), options[i][0]);
+        EXPECT_EQ(option->toolTip(), options[i][1]);
+        // Stacked in index order, "Total" at the top.
+        if (i > 0) {
+            EXPECT_GT(option->y(), w.optRange[i - 1]->y());
+        }
+    }
+
+    for (const char* name : {"lblclock", "lblTime", "lblDown"})
+        EXPECT_NE(named<QLabel>(&w, name), nullptr) << name;
+    EXPECT_EQ(named<QListWidget>(&w, "lstLogs")->toolTip(), "");
+    EXPECT_NE(named<TrackBar>(&w, "TrackBar"), nullptr);
+    EXPECT_NE(named<WavePlayer>(&w, "WavePlayer"), nullptr);
+    EXPECT_NE(named<MMLevel>(&w, "MMLevelX2"), nullptr);
+    EXPECT_NE(named<MMLevelScale>(&w, "MMLevelScaleX1"), nullptr);
+    auto* connector = named<MMConnector>(&w, "MMConnectorX2");
+    ASSERT_NE(connector, nullptr);
+    EXPECT_EQ(connector->Input(), w.WavePlayer);
+    EXPECT_EQ(connector->Level1(), w.MMLevelX2);
+    // The scale sits directly under the meter.
+    EXPECT_LE(w.MMLevelScaleX1->y() - (w.MMLevelX2->y() + w.MMLevelX2->height()), 1);
+}
+
+TEST_F(MainWindowTest, MenusAndTheHiddenPopup)
+{
+    mnuMenu& w = openWindow();
+    QStringList barCaptions;
+    for (QAction* action : w.menuBar()->actions())
+        barCaptions << action->text();
+    EXPECT_EQ(barCaptions, QStringList({"Files", "Setup", "Help", "About"}));
+    EXPECT_EQ(named<QAction>(&w, "mnuExit")->text(), "Exit");
+    EXPECT_EQ(named<QAction>(&w, "mnuMyPreferences")->text(), "MyPreferences");
+    // Help and About act from the bar itself.
+    EXPECT_EQ(w.mnuHelp->menu(), nullptr);
+    EXPECT_EQ(w.mnuAbout->menu(), nullptr);
+    EXPECT_EQ(w.mnuHelp->objectName(), "mnuHelp");
+    EXPECT_EQ(w.mnuAbout->objectName(), "mnuAbout");
+
+    auto* popup = named<QMenu>(&w, "mnuHiddenPopupPlay");
+    ASSERT_NE(popup, nullptr);
+    EXPECT_EQ(popup->title(), "HiddenPopupMenu");
+    QStringList items;
+    for (QAction* action : popup->actions()) {
+        items << action->text();
+        EXPECT_TRUE(action->shortcut().isEmpty());
+        EXPECT_FALSE(action->isCheckable());
+    }
+    EXPECT_EQ(items, QStringList({"Play Last  5 Seconds", "Play Last 10 Seconds", "Play Last 20 Seconds"}));
+}
+
+TEST_F(MainWindowTest, IdleColoursAreDrawnOnTheButtons)
+{
+    mnuMenu& w = openWindow();
+    EXPECT_EQ(buttonColour(w.cmdPlay), QColor(0x00, 0x80, 0x00));
+    EXPECT_EQ(buttonColour(w.cmdPause), QColor(0xFF, 0xFF, 0xC0));
+    EXPECT_EQ(buttonColour(w.cmdStop), QColor(0xFF, 0xFF, 0xFF));
+    for (QPushButton* b : {w.cmdRepeat, w.cmdFF, w.cmdRwd})
+        EXPECT_EQ(buttonColour(b), QColor(0xC0, 0xFF, 0xC0));
+
+    // Whatever the style, the face really is filled with the colour.
+    const QImage play = w.cmdPlay->grab().toImage();
+    EXPECT_EQ(QColor(play.pixel(play.width() / 6, play.height() / 2)), QColor(0x00, 0x80, 0x00));
+    const QImage pause = w.cmdPause->grab().toImage();
+    EXPECT_EQ(QColor(pause.pixel(pause.width() / 6, pause.height() / 2)), QColor(0xFF, 0xFF, 0xC0));
+
+    for (QLabel* label : {w.lblclock, w.lblTime, w.lblDown}) {
+        EXPECT_EQ(label->palette().color(QPalette::Window), QColor(0, 0, 0xFF));
+        EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(0xFF, 0xFF, 0xFF));
+    }
+    EXPECT_EQ(w.Frame1->palette().color(QPalette::Window), QColor(0xFF, 0xC0, 0xC0));
+    EXPECT_EQ(w.optRange[0]->palette().color(QPalette::WindowText), QColor(0, 0, 0xFF));
+    // Options that do not fit are greyed.
+    EXPECT_EQ(w.optRange[3]->palette().color(QPalette::WindowText), QColor(0x80, 0x80, 0x80));
+    const QImage window = w.grab().toImage();
+    const QPoint inBand = w.centralWidget()->mapTo(&w, QPoint(2, w.centralWidget()->height() - 2));
+    EXPECT_EQ(QColor(window.pixel(inBand)), QColor(0, 0, 0xFF));
+}
+
+TEST_F(MainWindowTest, FirstVisibleState)
+{
+    mnuMenu& w = openWindow();
+    EXPECT_TRUE(w.optRange[0]->isChecked());
+    EXPECT_TRUE(w.optRange[0]->isEnabled());
+    for (int i = 1; i < 6; ++i) {
+        EXPECT_FALSE(w.optRange[i]->isChecked());
+        EXPECT_FALSE(w.optRange[i]->isEnabled());
+    }
+    EXPECT_FALSE(w.cmdFF->isEnabled());
+    EXPECT_FALSE(w.cmdRwd->isEnabled());
+    for (QPushButton* b : {w.cmdPlay, w.cmdPause, w.cmdStop, w.cmdRepeat, w.cmdClose})
+        EXPECT_TRUE(b->isEnabled());
+    EXPECT_EQ(w.RangeIndex, 0);
+    EXPECT_EQ(w.RangeLengths, (std::array<int32_t, 9>{0, 10000, 60000, 300000, 1800000, 3600000, 0, 0, 0}));
+    EXPECT_EQ(w.Paused, 0);
+    EXPECT_EQ(w.RepeatPosition, 0);
+    EXPECT_EQ(w.TrackBar->Max(), 0);
+    EXPECT_TRUE(w.lblTime->text().trimmed().isEmpty());
+    EXPECT_TRUE(w.lblDown->text().trimmed().isEmpty());
+    EXPECT_EQ(w.Timer1->interval(), 50);
+    EXPECT_TRUE(w.Timer1->isActive());
+    EXPECT_EQ(QApplication::focusWidget(), w.cmdPlay);
+
+    // The first ticks fill the clock with today's weekday.
+    const QString today = QLocale::system().dayName(QDate::currentDate().dayOfWeek());
+    EXPECT_TRUE(waitFor([&] { return !w.lblclock->text().isEmpty(); }, 2000));
+    EXPECT_TRUE(w.lblclock->text().startsWith(today) || w.lblclock->text().startsWith(
+        QLocale::system().dayName(QDate::currentDate().addDays(-1).dayOfWeek())));
+}
+
+TEST_F(MainWindowTest, TabWalksTheConsoleInItsOrder)
+{
+    mnuMenu& w = openWindow();
+    QList<QWidget*> expected{w.cmdStop, w.lstLogs, w.cmdClose, w.TrackBar, w.cmdPause, w.optRange[0],
+                             w.cmdRepeat, w.cmdPlay};
+    for (QWidget* next : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
+    }
+
+    // With a window range the jump buttons join, after the selected option.
+    for (QRadioButton* option : w.optRange)
+        option->setEnabled(true);
+    QTest::mouseClick(w.optRange[2], Qt::LeftButton);
+    w.cmdPlay->setFocus();
+    expected = {w.cmdStop, w.lstLogs, w.cmdClose, w.TrackBar, w.cmdPause, w.optRange[2], w.cmdRwd, w.cmdFF,
+                w.cmdRepeat, w.cmdPlay};
+    for (QWidget* next : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
+    }
+}
+
+TEST_F(MainWindowTest, EnterAndEscapePressNoButton)
+{
+    mnuMenu& w = openWindow();
+    for (QPushButton* focus : {w.cmdPlay, w.cmdClose, w.cmdStop}) {
+        focus->setFocus();
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+            QTest::keyClick(focus, key);
+    }
+    QTest::qWait(20);
+    EXPECT_TRUE(errorMessage().isNull()) << "Play was pressed";
+    EXPECT_FALSE(window.isNull()) << "Close was pressed";
+    EXPECT_TRUE(w.isVisible());
+}
+
+TEST_F(MainWindowTest, AccessKeysPressPlayStopAndClose)
+{
+    mnuMenu& w = openWindow();
+    int stops = 0;
+    QObject::connect(w.cmdStop, &QPushButton::clicked, [&] { ++stops; });
+    // An access key presses its button with the button's short animation.
+    QTest::keyClick(&w, Qt::Key_P, Qt::AltModifier);
+    EXPECT_TRUE(waitFor([] { return errorMessage() == "No Log Selected"; }, 2000));
+    closeErrorWindow();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
+    EXPECT_TRUE(waitFor([&] { return stops == 1; }, 2000));
+    QTest::keyClick(&w, Qt::Key_C, Qt::AltModifier);
+    EXPECT_TRUE(waitFor([&] { return window.isNull(); }, 2000));
+}
+
+TEST_F(MainWindowTest, OnlyARightReleaseOverPlayShowsThePopup)
+{
+    mnuMenu& w = openWindow();
+    for (QWidget* other : std::initializer_list<QWidget*>{w.lstLogs, w.cmdStop, w.TrackBar, w.lblTime}) {
+        QTest::mouseClick(other, Qt::RightButton);
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << other->objectName().toStdString();
+    }
+
+    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    EXPECT_EQ(errorMessage(), "No Log Selected");
+    closeErrorWindow();
+
+    const QPoint at(5, 7);
+    QTest::mouseClick(w.cmdPlay, Qt::RightButton, {}, at);
+    ASSERT_TRUE(waitFor([&] { return QApplication::activePopupWidget() == w.mnuHiddenPopupPlay; }, 2000));
+    EXPECT_EQ(w.mnuHiddenPopupPlay->pos(), w.cmdPlay->mapToGlobal(at));
+    w.mnuHiddenPopupPlay->close();
+}
+
+TEST_F(MainWindowTest, PlayWithoutSelectionOnlyReports)
+{
+    writeLog("a.wav", 2000);
+    mnuMenu& w = openWindow();
+    // Clicking an entry is not playing it.
+    QTest::mouseClick(w.lstLogs->viewport(), Qt::LeftButton, {},
+                      w.lstLogs->visualItemRect(w.lstLogs->item(0)).center());
+    EXPECT_EQ(w.lstLogs->selectedItems().size(), 1);
+    EXPECT_TRUE(errorMessage().isNull());
+    EXPECT_EQ(module.PlayerOpen, 0);
+
+    w.lstLogs->clearSelection();
+    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    EXPECT_EQ(errorMessage(), "No Log Selected");
+    EXPECT_TRUE(w.SelectedLogPath.empty());
+    EXPECT_EQ(w.WavePlayer->Wave().Length(), 0);
+    EXPECT_EQ(module.PlayerOpen, 0);
+
+    // A replay command sets its range all the same.
+    w.range().mnuPlay10_Click();
+    EXPECT_EQ(errorMessage(), "No Log Selected");
+    EXPECT_EQ(w.RangeIndex, 8);
+    EXPECT_EQ(w.RangeLengths[8], 10000);
+}
+
+TEST_F(MainWindowTest, LogListHoldsTheWaveFilesInOrder)
+{
+    writeLog("b.WAV", 100);
+    writeLog("a.wav", 100);
+    writeLog("2026-01-01_10-00-00.wav", 100);
+    std::ofstream(logs / "notes.txt") << "x";
+    std::filesystem::create_directory(logs / "folder.wav");
+    mnuMenu& w = openWindow();
+    EXPECT_EQ(listedLogs(), QStringList({"2026-01-01_10-00-00.wav", "a.wav", "b.WAV"}));
+    EXPECT_TRUE(errorMessage().isNull());
+    EXPECT_EQ(module.ListIndex, 3);
+    (void)w;
+
+    // A log made after start-up waits for the next start.
+    writeLog("c.wav", 100);
+    QTest::qWait(100);
+    EXPECT_EQ(listedLogs().size(), 3);
+}
+
+TEST_F(MainWindowTest, FirstStartOnAFreshPrefix)
+{
+    TempDir fresh;
+    DriveMap freshDrives(fresh.path());
+    Module1 freshModule(freshDrives);
+    QPointer<mnuMenu> freshWindow = openConsole(freshDrives, freshModule);
+    ASSERT_FALSE(freshWindow.isNull());
+    const auto settings = fresh / "drive_c" / "program files" / "Tarnveil" / "ZeVudi.ini";
+    EXPECT_TRUE(std::filesystem::exists(settings));
+    EXPECT_EQ(std::filesystem::file_size(settings), 0U);
+    EXPECT_EQ(freshModule.LoggerDrive, std::string(1, '\0'));
+    // The log folder on a drive that is no drive is reported, and the window opens.
+    EXPECT_TRUE(errorMessage().startsWith("382 ")) << errorMessage().toStdString();
+    EXPECT_EQ(freshWindow->lstLogs->count(), 0);
+    EXPECT_TRUE(freshWindow->isVisible());
+    EXPECT_FALSE(freshWindow->cmdFF->isEnabled());
+    EXPECT_EQ(freshWindow->RangeLengths[5], 3600000);
+    EXPECT_EQ(buttonColour(freshWindow->cmdPause), QColor(0xFF, 0xFF, 0xC0));
+    delete freshWindow.data();
+}
+
+TEST_F(MainWindowTest, UnusableProgramFolderEndsTheStartWithAMessage)
+{
+    TempDir broken;
+    DriveMap brokenDrives(broken.path());
+    brokenDrives.ensureSystemDrive();
+    std::filesystem::remove(broken / "drive_c" / "program files");
+    Module1 brokenModule(brokenDrives);
+    MessageBoxCatcher catcher;
+    EXPECT_EQ(openConsole(brokenDrives, brokenModule), nullptr);
+    EXPECT_TRUE(QRegularExpression("^\\d+ \\S").match(catcher.text).hasMatch()) << catcher.text.toStdString();
+}
+
+TEST_F(MainWindowTest, AnOverflowingWindowEndsTheProgramWithAMessage)
+{
+    mnuMenu& w = openWindow();
+    w.optRange[5]->setEnabled(true);
+    w.TrackBar->setPosition(2147483000);
+    MessageBoxCatcher catcher;
+    QTimer::singleShot(0, &w, [&] { QTest::mouseClick(w.optRange[5], Qt::LeftButton); });
+    QTimer safety;
+    safety.setSingleShot(true);
+    QObject::connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    safety.start(10000);
+    // The event loop ends with the failure status once the message has been read.
+    EXPECT_EQ(QCoreApplication::exec(), 1);
+    EXPECT_EQ(catcher.text, "6 Overflow");
+}
+
+TEST_F(MainWindowTest, MenuCommandsOpenEachWindowOnceAndTheyOutliveTheConsole)
+{
+    mnuMenu& w = openWindow();
+    w.mnuHelp->trigger();
+    w.mnuHelp->trigger();
+    w.mnuAbout->trigger();
+    w.mnuMyPreferences->trigger();
+    int helpWindows = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        helpWindows += qobject_cast<frmHelp*>(widget) != nullptr && widget->isVisible() ? 1 : 0;
+    EXPECT_EQ(helpWindows, 1);
+    ASSERT_NE(frmAbout::instance(), nullptr);
+    ASSERT_NE(frmMyPreferences::instance(), nullptr);
+
+    w.cmdClose->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(window.isNull());
+    ASSERT_NE(frmHelp::instance(), nullptr);
+    EXPECT_TRUE(frmHelp::instance()->isVisible());
+    EXPECT_TRUE(frmAbout::instance()->isVisible());
+    frmHelp::instance()->close();
+    frmAbout::instance()->close();
+    frmMyPreferences::instance()->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TEST_F(MainWindowTest, JumpsWithoutAFileDoNothing)
+{
+    mnuMenu& w = openWindow();
+    for (int16_t range : {0, 1}) {
+        w.RangeIndex = range;
+        w.range().cmdFF_Click();
+        w.range().cmdRwd_Click();
+        EXPECT_EQ(w.WavePlayer->Position(), 0);
+        EXPECT_EQ(w.TrackBar->Min(), 0);
+        EXPECT_EQ(w.TrackBar->Max(), 0);
+        EXPECT_EQ(w.RepeatPosition, 0);
+    }
+}
+
+} // namespace
+} // namespace tarnveil::test
