@@ -217,7 +217,11 @@ void mnuMenu::arrangeControls()
     // The blue is the console's own; the list, slider, meter and scale keep the
     // system's colours, as components do.
     for (QWidget* component : std::initializer_list<QWidget*>{lstLogs, TrackBar, MMLevelX2, MMLevelScaleX1}) {
-        component->setPalette(QApplication::palette(component));
+        // Setting each role explicitly keeps Qt from resolving them back to the blue parent.
+        QPalette own = QApplication::palette(component);
+        for (const auto role : {QPalette::Window, QPalette::WindowText, QPalette::Base, QPalette::Text})
+            own.setColor(role, own.color(role));
+        component->setPalette(own);
         component->setAutoFillBackground(true);
     }
     resize(640, 460);
