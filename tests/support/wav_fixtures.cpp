@@ -105,6 +105,7 @@ std::vector<uint8_t> pcmWavImage(int sampleRate, int channels, int bitsPerSample
                                  const std::vector<uint8_t>& data)
 {
     std::vector<uint8_t> out;
+    out.reserve(44 + data.size());
     const auto blockAlign = static_cast<uint16_t>(channels * bitsPerSample / 8);
     putTag(out, "RIFF");
     put32(out, static_cast<uint32_t>(36 + data.size()));
