@@ -4,11 +4,14 @@
 set -euo pipefail
 
 build=(cmake g++ pkg-config qt6-base-dev libsndfile1-dev portaudio19-dev libsamplerate0-dev
-       libgtest-dev libgmock-dev libbenchmark-dev)
+       libgtest-dev libgmock-dev libbenchmark-dev
+       dpkg-dev)
 # The tests play through a real sound server with a null sink, on a headless display.
 test=(pulseaudio pulseaudio-utils libasound2-plugins alsa-utils xvfb xauth
-      clang libclang-rt-14-dev qt6-qpa-plugins fonts-dejavu-core)
-run=(xvfb xauth pulseaudio libasound2-plugins qt6-qpa-plugins fonts-dejavu-core)
+      clang libclang-rt-14-dev qt6-qpa-plugins fonts-dejavu-core
+      desktop-file-utils appstream)
+run=(xvfb xauth pulseaudio libasound2-plugins qt6-qpa-plugins fonts-dejavu-core
+     pulseaudio-utils)
 
 case "${1:-all}" in
   build) wanted=("${build[@]}") ;;

@@ -1,0 +1,158 @@
+#include "logger_support.h"
+
+#include "support/wav_fixtures.h"
+
+#include <QProcess>
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+namespace tarnveil::test {
+
+namespace {
+uint32_t get32(const std::vector<uint8_t>& bytes, size_t at)
+{
+    return uint32_t{bytes.at(at)} | uint32_t{bytes.at(at + 1)} << 8 | uint32_t{bytes.at(at + 2)} << 16
+           | uint32_t{bytes.at(at + 3)} << 24;
+}
+} // namespace
+
+LoggerRun runLogger(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(TARNVEIL_LOGGER), arguments);
+    if (!process.waitForStarted(10000))
+        throw std::runtime_error("the logger did not start");
+    // Generous: a sanitizer build writes a backlog far slower.
+    if (!process.waitForFinished(240000)) {
+        process.kill();
+        process.waitForFinished(5000);
+        throw std::runtime_error("the logger did not finish: " + arguments.join(' ').toStdString());
+    }
+    LoggerRun run;
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput().toStdString();
+    run.err = process.readAllStandardError().toStdString();
+    return run;
+}
+
+std::unique_ptr<QProcess> startLogger(const QStringList& arguments)
+{
+    auto process = std::make_unique<QProcess>();
+    process->start(QStringLiteral(TARNVEIL_LOGGER), arguments);
+    if (!process->waitForStarted(10000))
+        throw std::runtime_error("the logger did not start");
+    return process;
+}
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+std::optional<std::string> readCurFileText(const std::filesystem::path& root)
+{
+    const auto file = root / "logger" / "CurFile";
+    if (!std::filesystem::exists(file))
+        return std::nullopt;
+    const auto bytes = readBytes(file);
+    if (bytes.size() < 2)
+        throw std::runtime_error("CurFile shorter than its length field");
+    const size_t n = bytes[0] | size_t{bytes[1]} << 8;
+    if (bytes.size() < 2 + n)
+        throw std::runtime_error("CurFile shorter than its length says");
+    return std::string(bytes.begin() + 2, bytes.begin() + 2 + static_cast<std::ptrdiff_t>(n));
+}
+
+HeaderSizes headerSizes(const std::filesystem::path& file)
+{
+    std::vector<uint8_t> bytes(512);
+    std::ifstream in(file, std::ios::binary);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<size_t>(in.gcount()));
+    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 || std::memcmp(&bytes[8], "WAVE", 4) != 0)
+        throw std::runtime_error("not a RIFF WAVE file: " + file.string());
+    HeaderSizes sizes;
+    sizes.riff = get32(bytes, 4);
+    for (size_t at = 12; at + 8 <= bytes.size();) {
+        const uint32_t size = get32(bytes, at + 4);
+        if (std::memcmp(&bytes[at], "data", 4) == 0) {
+            sizes.data = size;
+            sizes.dataOffset = at + 8;
+            return sizes;
+        }
+        at += 8 + size + (size & 1);
+    }
+    throw std::runtime_error("no data chunk in the first 512 bytes of " + file.string());
+}
+
+DecodedLog decodeLog(const std::filesystem::path& file)
+{
+    SF_INFO info{};
+    SNDFILE* sf = sf_open(file.c_str(), SFM_READ, &info);
+    if (sf == nullptr)
+        throw std::runtime_error("libsndfile cannot read " + file.string() + ": " + sf_strerror(nullptr));
+    DecodedLog log;
+    log.sampleRate = info.samplerate;
+    log.channels = info.channels;
+    log.format = info.format;
+    log.samples.resize(static_cast<size_t>(info.frames * info.channels));
+    log.frames = sf_readf_float(sf, log.samples.data(), info.frames);
+    log.samples.resize(static_cast<size_t>(log.frames * info.channels));
+    sf_close(sf);
+    return log;
+}
+
+std::vector<Mark> findMarks(const DecodedLog& log)
+{
+    // Loud samples closer than 2 ms belong to one mark (the cosines pass zero).
+    const int64_t gap = log.sampleRate / 500;
+    std::vector<Mark> marks;
+    int64_t last = -gap - 1;
+    for (int64_t f = 0; f < log.frames; ++f) {
+        if (std::fabs(log.at(f)) <= 0.3F)
+            continue;
+        if (f - last > gap)
+            marks.push_back({f, 0, false});
+        marks.back().length = f - marks.back().frame + 1;
+        last = f;
+    }
+    for (auto& mark : marks)
+        mark.beep = mark.length > log.sampleRate / 10;
+    return marks;
+}
+
+double toneHz(const DecodedLog& log, int64_t from, int64_t to)
+{
+    int crossings = 0;
+    bool positive = log.at(from) >= 0;
+    int64_t first = -1;
+    int64_t lastCrossing = -1;
+    for (int64_t f = from + 1; f < to; ++f) {
+        const bool now = log.at(f) >= 0;
+        if (now != positive) {
+            if (first < 0)
+                first = f;
+            else
+                ++crossings;
+            lastCrossing = f;
+            positive = now;
+        }
+    }
+    if (crossings == 0)
+        return 0.0;
+    // Half periods between the first and the last crossing.
+    return crossings / 2.0 * log.sampleRate / static_cast<double>(lastCrossing - first);
+}
+
+} // namespace tarnveil::test

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QStringList>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QProcess;
+
+namespace tarnveil::test {
+
+// The simulator under test, as a subprocess.
+struct LoggerRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+LoggerRun runLogger(const QStringList& arguments);
+std::unique_ptr<QProcess> startLogger(const QStringList& arguments);
+
+// Polls `condition` every 20 ms until it holds or `limit` has passed.
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit);
+
+// The record in <root>/logger/CurFile: n and the n bytes after it; nullopt when absent.
+std::optional<std::string> readCurFileText(const std::filesystem::path& root);
+
+// The two size fields of a RIFF WAVE file, found by walking its chunks.
+struct HeaderSizes {
+    uint32_t riff = 0;
+    uint32_t data = 0;
+    size_t dataOffset = 0; // where the samples start
+};
+HeaderSizes headerSizes(const std::filesystem::path& file);
+
+// A whole file decoded by libsndfile, samples as float.
+struct DecodedLog {
+    int sampleRate = 0;
+    int channels = 0;
+    int format = 0; // libsndfile's SF_FORMAT_* word
+    int64_t frames = 0;
+    std::vector<float> samples; // interleaved
+    float at(int64_t frame, int channel = 0) const { return samples[size_t(frame * channels + channel)]; }
+};
+DecodedLog decodeLog(const std::filesystem::path& file);
+
+// The clicks and beeps of the logger's time signal in channel 0.
+struct Mark {
+    int64_t frame = 0;  // onset
+    int64_t length = 0; // frames from onset to the last loud sample
+    bool beep = false;  // a minute beep (long), else a second click
+};
+std::vector<Mark> findMarks(const DecodedLog& log);
+
+// Frequency of the background tone between `from` and `to` (frames, channel 0),
+// from its zero crossings.
+double toneHz(const DecodedLog& log, int64_t from, int64_t to);
+
+} // namespace tarnveil::test
