@@ -20,14 +20,9 @@ string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGE_CONTACT "Tarnveil developers <tarnveil@users.noreply.github.com>")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY tarnveil)
 set(CPACK_STRIP_FILES ON)
-# The program looks for its data under the prefix it was built for, so the
-# package must install there too: configure with -DCMAKE_INSTALL_PREFIX=/usr
-# to make a package for the system.
-set(CPACK_PACKAGING_INSTALL_PREFIX "${CMAKE_INSTALL_PREFIX}")
-if(NOT CMAKE_INSTALL_PREFIX STREQUAL "/usr")
-  message(STATUS "The Debian package will install into ${CMAKE_INSTALL_PREFIX}; "
-                 "configure with -DCMAKE_INSTALL_PREFIX=/usr for a system package")
-endif()
+# The program finds its data relative to its own folder, so the package
+# installs into /usr whatever prefix the build was configured with.
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_GENERATOR DEB)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

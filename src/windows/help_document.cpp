@@ -32,8 +32,13 @@ void installHelpDocument(const std::filesystem::path& programFolder) noexcept
 {
     std::vector<std::filesystem::path> sources;
     try {
-        if (QCoreApplication::instance() != nullptr)
-            sources.emplace_back(QCoreApplication::applicationDirPath().toStdString() + "/help.rtf");
+        if (QCoreApplication::instance() != nullptr) {
+            // Beside the executable in a build folder; <prefix>/share/tarnveil when
+            // installed, wherever the prefix was moved to.
+            const std::filesystem::path programDir = QCoreApplication::applicationDirPath().toStdString();
+            sources.push_back(programDir / "help.rtf");
+            sources.push_back(programDir.parent_path() / "share" / "tarnveil" / "help.rtf");
+        }
         sources.emplace_back(std::filesystem::path(TARNVEIL_INSTALL_DATADIR) / "help.rtf");
     } catch (...) {
         return;
