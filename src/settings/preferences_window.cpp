@@ -4,6 +4,7 @@
 #include "platform/failure.h"
 #include "settings/settings_file.h"
 #include "windows/error_window.h"
+#include "windows/twips.h"
 
 #include <QAction>
 #include <QLabel>
@@ -19,12 +20,6 @@
 namespace tarnveil {
 
 namespace {
-// The window was laid out in twips; 15 of them make a pixel at 96 dpi.
-constexpr int px(int twips)
-{
-    return twips / 15;
-}
-
 QPointer<frmMyPreferences>& openWindow()
 {
     static QPointer<frmMyPreferences> window;

@@ -2,6 +2,7 @@
 
 #include "platform/failure.h"
 #include "platform/registry.h"
+#include "windows/twips.h"
 
 #include <QFrame>
 #include <QIcon>
@@ -19,12 +20,6 @@
 namespace tarnveil {
 
 namespace {
-
-// The window was laid out in twips; 15 of them make a pixel at 96 dpi.
-constexpr int px(int twips)
-{
-    return twips / 15;
-}
 
 QPointer<frmAbout>& openWindow()
 {

@@ -1,4 +1,5 @@
 #include "windows/error_window.h"
+#include "windows/twips.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -8,12 +9,6 @@
 namespace tarnveil {
 
 namespace {
-// The window was laid out in twips; 15 of them make a pixel at 96 dpi.
-constexpr int px(int twips)
-{
-    return twips / 15;
-}
-
 QPointer<frmError>& openWindow()
 {
     static QPointer<frmError> window;

@@ -5,6 +5,7 @@
 #include "platform/unique_fd.h"
 #include "windows/error_window.h"
 #include "windows/rtf_reader.h"
+#include "windows/twips.h"
 
 #include <QIcon>
 #include <QMenuBar>
@@ -19,12 +20,6 @@
 namespace tarnveil {
 
 namespace {
-
-// The window was laid out in twips; 15 of them make a pixel at 96 dpi.
-constexpr int px(int twips)
-{
-    return twips / 15;
-}
 
 QPointer<frmHelp>& openWindow()
 {
