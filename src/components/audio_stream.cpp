@@ -79,6 +79,11 @@ void AudioStream::abort()
     running_ = false;
 }
 
+bool AudioStream::isActive() const
+{
+    return Pa_IsStreamActive(stream_) == 1;
+}
+
 double AudioStream::outputLatency() const
 {
     const PaStreamInfo* info = Pa_GetStreamInfo(stream_);

@@ -28,6 +28,9 @@ public:
     // Drops what the device holds, at once.
     void abort();
 
+    // False once the stream has ended, also when the device failed under it.
+    bool isActive() const;
+
     // Seconds between handing a sample over and hearing it, as PortAudio estimates.
     double outputLatency() const;
 

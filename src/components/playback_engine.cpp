@@ -286,12 +286,30 @@ void PlaybackEngine::streamFinished(void* userData)
 {
     auto* link = static_cast<CallbackLink*>(userData);
     PlaybackEngine* engine = link->engine;
-    // Stops and pauses end the stream too; only an end of data is news.
-    if (!link->feed->completed() || !engine->acceptingCompletions_.load())
+    if (!engine->acceptingCompletions_.load())
         return;
     const uint64_t run = engine->run_.load();
-    QMetaObject::invokeMethod(engine->completionTarget_.get(), [engine, run] { engine->handleCompletion(run); },
+    if (link->feed->completed()) {
+        QMetaObject::invokeMethod(engine->completionTarget_.get(), [engine, run] { engine->handleCompletion(run); },
+                                  Qt::QueuedConnection);
+        return;
+    }
+    // Stops and pauses end the stream too; the GUI thread tells those apart
+    // from a device that failed under a running playback.
+    QMetaObject::invokeMethod(engine->completionTarget_.get(), [engine, run] { engine->handleDeviceLoss(run); },
                               Qt::QueuedConnection);
+}
+
+// The stream ended before the data did while nobody stopped it: the device has
+// gone (the sound server died, the card was pulled). The playback ends where it
+// was last heard, as after Stop, so that the console does not show a playback
+// that nobody hears; a later Play opens the device afresh.
+void PlaybackEngine::handleDeviceLoss(uint64_t run)
+{
+    if (run != run_.load() || state_ != State::Playing || !stream_ || stream_->isActive())
+        return;
+    haltStream();
+    finishPlayback();
 }
 
 void PlaybackEngine::handleCompletion(uint64_t run)

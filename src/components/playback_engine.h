@@ -80,6 +80,7 @@ private:
     static void streamFinished(void* userData);
 
     void handleCompletion(uint64_t run);
+    void handleDeviceLoss(uint64_t run);
     void finishPlayback();
     int64_t heardFrame() const;
     int64_t fileFrameAt(const HeardSnapshot& snapshot, int64_t deviceFrames) const;

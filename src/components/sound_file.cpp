@@ -13,6 +13,11 @@
 
 namespace tarnveil {
 
+namespace {
+// The highest rate sound cards play (768 kHz, as in DXD studio equipment).
+constexpr int MaxSampleRate = 768000;
+} // namespace
+
 SoundFile::SoundFile(const std::filesystem::path& file)
 {
     const std::string name = file.string();
@@ -38,6 +43,12 @@ SoundFile::SoundFile(const std::filesystem::path& file)
         openHandle(info_, name);
         if (info_.channels < 1 || info_.samplerate < 1 || info_.frames < 0)
             throw Failure(FailureCode::InvalidFileFormat, name + ": no playable audio");
+        // A damaged header can claim any rate; the player's buffers grow with
+        // it, so a rate no sound card plays would cost gigabytes before a
+        // single sample is heard.
+        if (info_.samplerate > MaxSampleRate)
+            throw Failure(FailureCode::InvalidFileFormat,
+                          name + ": sample rate of " + std::to_string(info_.samplerate) + " Hz");
         if (framesToMs(info_.frames, info_.samplerate) > std::numeric_limits<int32_t>::max())
             throw Failure(FailureCode::Overflow, name + " lasts longer than 24 days");
 
