@@ -12,13 +12,16 @@ test=(pulseaudio pulseaudio-utils libasound2-plugins alsa-utils xvfb xauth
       desktop-file-utils appstream)
 run=(xvfb xauth pulseaudio libasound2-plugins qt6-qpa-plugins fonts-dejavu-core
      pulseaudio-utils)
+# Benchmarks: the players an operator would otherwise use, and a display to time start-up on.
+bench=(mpv ffmpeg sox libsox-fmt-pulse xvfb xdotool pulseaudio pulseaudio-utils libasound2-plugins)
 
 case "${1:-all}" in
   build) wanted=("${build[@]}") ;;
   test)  wanted=("${build[@]}" "${test[@]}") ;;
   run)   wanted=("${build[@]}" "${run[@]}") ;;
-  all)   wanted=("${build[@]}" "${test[@]}" "${run[@]}") ;;
-  *) echo "usage: $0 [build|test|run|all]" >&2; exit 2 ;;
+  bench) wanted=("${build[@]}" "${bench[@]}") ;;
+  all)   wanted=("${build[@]}" "${test[@]}" "${run[@]}" "${bench[@]}") ;;
+  *) echo "usage: $0 [build|test|run|bench|all]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -1,0 +1,354 @@
+// Console timings on the offscreen platform: the log-list fill as the folder
+// grows, the live-log header fix-up whatever the log's size, the time read-out,
+// one timer tick while a log plays on the sound server, and the start-up of the
+// main window until it has painted.
+//
+// Run: console_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+// Folders and logs go to $TMPDIR/tarnveil-console-bench (default /tmp) and are
+// reused by later runs.
+#include "components/wave_out.h"
+#include "components/wave_player.h"
+#include "console/live_log_header.h"
+#include "console/main_window.h"
+#include "console/module1.h"
+#include "console/playback_control.h"
+#include "console/range_control.h"
+#include "platform/drive_map.h"
+#include "platform/log_folder.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QListWidget>
+#include <QPointer>
+#include <QTimer>
+#include <benchmark/benchmark.h>
+#include <sndfile.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace tarnveil;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path benchRoot()
+{
+    const char* tmp = std::getenv("TMPDIR");
+    return fs::path(tmp != nullptr ? tmp : "/tmp") / "tarnveil-console-bench";
+}
+
+// A log name as the logger gives them, one per quarter hour from 2020 on.
+std::string logName(int index)
+{
+    const int quarter = index % 96;
+    const int day = index / 96;
+    char name[64];
+    std::snprintf(name, sizeof name, "%04d%02d%02d-%02d%02d.wav", 2020 + day / 372, 1 + day / 31 % 12, 1 + day % 31,
+                  quarter / 4, quarter % 4 * 15);
+    return name;
+}
+
+// A prefix with c: (program folder, settings naming drive L) and l: leading to
+// a logger drive whose logs folder holds `logCount` empty logs and a few other
+// files the list must skip. Made once and kept.
+struct Prefix {
+    explicit Prefix(int logCount)
+        : root(benchRoot() / ("prefix-" + std::to_string(logCount))), drives(root)
+    {
+        const fs::path logger = root / "logger-drive";
+        logs = logger / "logger" / "logs";
+        const fs::path done = root / "complete";
+        if (fs::exists(done))
+            return;
+        fs::remove_all(root);
+        fs::create_directories(logs);
+        drives.ensureSystemDrive();
+        const fs::path programFolder = root / "drive_c" / "program files" / "Tarnveil";
+        fs::create_directories(programFolder);
+        std::ofstream(programFolder / "ZeVudi.ini", std::ios::binary) << "0L";
+        fs::create_directory_symlink(logger, root / "dosdevices" / "l:");
+        // Created out of order, so that the list's sort has work to do.
+        for (int i = 0; i < logCount; ++i)
+            std::ofstream(logs / logName(static_cast<int>((static_cast<int64_t>(i) * 7919) % logCount)));
+        for (const char* other : {"notes.txt", "index.dat", "readme", "wav", ".wav.tmp"})
+            std::ofstream(logs / other);
+        std::ofstream(done) << logCount;
+    }
+
+    fs::path root;
+    DriveMap drives;
+    fs::path logs;
+};
+
+Prefix& prefixWith(int logCount)
+{
+    static std::map<int, std::unique_ptr<Prefix>> prefixes;
+    auto& prefix = prefixes[logCount];
+    if (!prefix)
+        prefix = std::make_unique<Prefix>(logCount);
+    return *prefix;
+}
+
+void drainEvents()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
+// Notes the first paint of any widget of one window.
+class PaintWatch : public QObject {
+public:
+    explicit PaintWatch(QWidget* window) : window_(window) { qApp->installEventFilter(this); }
+    ~PaintWatch() override { qApp->removeEventFilter(this); }
+    bool painted = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && watched->isWidgetType() &&
+            static_cast<QWidget*>(watched)->window() == window_)
+            painted = true;
+        return false;
+    }
+
+private:
+    QWidget* window_;
+};
+
+// --- log list -------------------------------------------------------------
+
+// The folder scan alone.
+void BM_ListWaveFiles(benchmark::State& state)
+{
+    const int count = static_cast<int>(state.range(0));
+    Prefix& prefix = prefixWith(count);
+    for (auto _ : state) {
+        const auto names = listWaveFiles(prefix.logs);
+        if (static_cast<int>(names.size()) != count)
+            state.SkipWithError("the scan missed logs");
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+}
+BENCHMARK(BM_ListWaveFiles)->Arg(1000)->Arg(32767)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// The window's load step on an emptied list: scan, fill and sort lstLogs.
+void BM_LogListFill(benchmark::State& state)
+{
+    const int count = static_cast<int>(state.range(0));
+    Prefix& prefix = prefixWith(count);
+    Module1 module(prefix.drives);
+    auto* window = new mnuMenu(module);
+    for (auto _ : state) {
+        state.PauseTiming();
+        window->lstLogs->clear();
+        state.ResumeTiming();
+        window->Form_Load();
+        if (window->lstLogs->count() != count) {
+            state.SkipWithError("the list does not hold every log");
+            break;
+        }
+    }
+    state.counters["listed"] = window->lstLogs->count();
+    state.SetItemsProcessed(state.iterations() * count);
+    delete window;
+    drainEvents();
+}
+BENCHMARK(BM_LogListFill)->Arg(1000)->Arg(32767)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// From constructing the console (settings, controls, the load step) until the
+// first paint of the shown window has been handled.
+void BM_StartupToFirstPaint(benchmark::State& state)
+{
+    const int count = static_cast<int>(state.range(0));
+    Prefix& prefix = prefixWith(count);
+    for (auto _ : state) {
+        Module1 module(prefix.drives);
+        const auto start = std::chrono::steady_clock::now();
+        QPointer<mnuMenu> window = new mnuMenu(module);
+        PaintWatch watch(window);
+        window->show();
+        while (!watch.painted)
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        if (window->lstLogs->count() != count)
+            state.SkipWithError("the list does not hold every log");
+        delete window.data();
+        drainEvents();
+    }
+}
+BENCHMARK(BM_StartupToFirstPaint)->Arg(1000)->Arg(32767)->Arg(100000)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// --- live-log header ------------------------------------------------------
+
+// A live log whose header still says 0 bytes, named by CurFile; its size is
+// made sparse so that a 2 GiB one costs no disk.
+void BM_FixLiveLogHeader(benchmark::State& state)
+{
+    const auto bytes = static_cast<uint64_t>(state.range(0));
+    Prefix& prefix = prefixWith(0);
+    const std::string name = "live-" + std::to_string(bytes) + ".wav";
+    const fs::path log = prefix.logs / name;
+    {
+        const unsigned char header[44] = {'R', 'I', 'F', 'F', 36, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
+                                          16, 0, 0, 0, 1, 0, 2, 0, 0x80, 0xBB, 0, 0, 0, 0xEE, 2, 0, 4, 0, 16, 0,
+                                          'd', 'a', 't', 'a', 0, 0, 0, 0};
+        std::ofstream out(log, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(header), sizeof header);
+    }
+    fs::resize_file(log, bytes);
+    const std::string drivePath = ":\\logger\\logs\\" + name;
+    {
+        std::ofstream curFile(prefix.logs.parent_path() / "CurFile", std::ios::binary | std::ios::trunc);
+        const char count[2] = {static_cast<char>(drivePath.size()), 0};
+        curFile.write(count, 2);
+        curFile << drivePath;
+    }
+    Module1 module(prefix.drives);
+    module.LoggerDrive = "L";
+    for (auto _ : state)
+        FixLiveLogHeader(module, "L" + drivePath);
+    if (module.CurrentLogPath != "L" + drivePath)
+        state.SkipWithError("CurFile was not taken for the selected log");
+    state.SetLabel(bytes >= (1ULL << 30) ? "2 GiB live log" : "1 MiB live log");
+    fs::remove(log);
+}
+BENCHMARK(BM_FixLiveLogHeader)->Arg(1 << 20)->Arg((2LL << 30) - 2)->Unit(benchmark::kMicrosecond);
+
+// --- time read-out --------------------------------------------------------
+
+void BM_FormatTime(benchmark::State& state)
+{
+    Prefix& prefix = prefixWith(0);
+    Module1 module(prefix.drives);
+    int32_t seconds = 0;
+    for (auto _ : state) {
+        module.TimeSeconds = seconds;
+        module.FormatTime();
+        benchmark::DoNotOptimize(module.TimeText.data());
+        // Steps through minutes, hours and the day wrap alike.
+        seconds = (seconds + 7919) % 100000;
+    }
+}
+BENCHMARK(BM_FormatTime);
+
+// --- timer tick while playing ---------------------------------------------
+
+int32_t soundServerDevice()
+{
+    const WaveOut devices;
+    for (const char* name : {"pulse", "default"}) {
+        for (int32_t i = 0; i < devices.DeviceCount(); ++i) {
+            if (devices.DeviceName(i) == QLatin1String(name))
+                return i;
+        }
+    }
+    return -1;
+}
+
+// The console playing a one-minute 48 kHz stereo log on the sound server.
+struct PlayingConsole {
+    PlayingConsole() : prefix(prefixWith(1000)), module(prefix.drives)
+    {
+        const fs::path log = prefix.logs / "20200101-0000.wav";
+        SF_INFO info{};
+        info.samplerate = 48000;
+        info.channels = 2;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        if (SNDFILE* out = sf_open(log.c_str(), SFM_WRITE, &info)) {
+            std::vector<short> block(2 * 48000);
+            for (size_t i = 0; i < 48000; ++i)
+                block[2 * i] = block[2 * i + 1] = static_cast<short>(8000 * std::sin(static_cast<double>(i) * 0.0573));
+            for (int second = 0; second < 60; ++second)
+                sf_writef_short(out, block.data(), 48000);
+            sf_close(out);
+        }
+        window = new mnuMenu(module);
+        module.PlayDevice = static_cast<int16_t>(soundServerDevice());
+        window->show();
+        window->lstLogs->setCurrentRow(0);
+        window->playback().cmdPlay_Click();
+        QElapsedTimer waited;
+        waited.start();
+        while (module.PlayerOpen != -1 && waited.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        // The ticks are driven by the benchmark itself.
+        window->Timer1->stop();
+    }
+    ~PlayingConsole()
+    {
+        delete window.data();
+        drainEvents();
+        // The next window made over this prefix fills the list from an empty logs folder again.
+        fs::remove(prefix.logs / "20200101-0000.wav");
+        std::ofstream(prefix.logs / "20200101-0000.wav");
+    }
+    bool playing() const { return module.PlayerOpen == -1 && window->WavePlayer->isPlaying(); }
+
+    Prefix& prefix;
+    Module1 module;
+    QPointer<mnuMenu> window;
+};
+
+// The handler alone: clock, both read-outs, the slider.
+void BM_TimerTick(benchmark::State& state)
+{
+    if (soundServerDevice() < 0) {
+        state.SkipWithError("no sound server device");
+        return;
+    }
+    PlayingConsole console;
+    if (!console.playing()) {
+        state.SkipWithError("the console did not start playing");
+        return;
+    }
+    RangeControl& range = console.window->range();
+    for (auto _ : state)
+        range.Timer1_Timer();
+    if (!console.playing())
+        state.SkipWithError("playback stopped during the ticks");
+}
+BENCHMARK(BM_TimerTick)->Unit(benchmark::kMicrosecond);
+
+// The handler and the repaint it causes, as the event loop does it every 50 ms.
+void BM_TimerTickWithRepaint(benchmark::State& state)
+{
+    if (soundServerDevice() < 0) {
+        state.SkipWithError("no sound server device");
+        return;
+    }
+    PlayingConsole console;
+    if (!console.playing()) {
+        state.SkipWithError("the console did not start playing");
+        return;
+    }
+    RangeControl& range = console.window->range();
+    for (auto _ : state) {
+        range.Timer1_Timer();
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+    if (!console.playing())
+        state.SkipWithError("playback stopped during the ticks");
+}
+BENCHMARK(BM_TimerTickWithRepaint)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
