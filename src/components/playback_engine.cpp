@@ -149,12 +149,14 @@ void PlaybackEngine::openStream(int32_t deviceId)
 {
     const std::string card = "sound card " + std::to_string(deviceId);
     std::string why = "no such device";
+    if (!session_)
+        session_.emplace();
     for (int attempt = 0; attempt < 2; ++attempt) {
         // PortAudio sees a restarted sound server, or a card plugged in since it
         // started, only after a fresh initialisation.
         if (attempt > 0)
-            session_.rescan();
-        const auto& devices = session_.outputDevices();
+            session_->rescan();
+        const auto& devices = session_->outputDevices();
         if (deviceId < 0 || static_cast<size_t>(deviceId) >= devices.size())
             continue;
         const PaDeviceIndex device = devices[static_cast<size_t>(deviceId)];

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QObject;
 
@@ -94,7 +95,9 @@ private:
     // Receives the queued completion calls; destroyed with the engine, which
     // discards calls still queued.
     std::unique_ptr<QObject> completionTarget_;
-    PortAudioSession session_;
+    // Started by the first Play: initialising PortAudio probes every card, which
+    // would otherwise hold up the console's start.
+    std::optional<PortAudioSession> session_;
     std::unique_ptr<SoundFile> file_;
     std::unique_ptr<FileReader> reader_;
     std::unique_ptr<AudioStream> stream_;
