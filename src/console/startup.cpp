@@ -8,6 +8,7 @@
 #include "platform/registry.h"
 
 #include <QApplication>
+#include <QIcon>
 
 #include <exception>
 
@@ -34,6 +35,7 @@ int runTarnveil(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnveil"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/tarnveil/tarnveil.png")));
     // Auxiliary windows outlive the console; the program ends with the last window.
     QApplication::setQuitOnLastWindowClosed(true);
 
