@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
 #include "platform/failure.h"
+#include "platform/hex_digit.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -99,17 +100,6 @@ std::string utf16leToUtf8(std::string_view bytes)
         appendUtf8(out, cp);
     }
     return out;
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // A quoted string starting at text[0] == '"'. Returns the text and moves `text`

@@ -1,4 +1,5 @@
 #include "windows/rtf_reader.h"
+#include "platform/hex_digit.h"
 
 #include <QColor>
 #include <QFont>
@@ -284,8 +285,8 @@ private:
         if (c == '\'') {
             int value = 0;
             int digits = 0;
-            while (digits < 2 && pos_ < size_ && hexValue(data_[pos_]) >= 0) {
-                value = value * 16 + hexValue(data_[pos_]);
+            while (digits < 2 && pos_ < size_ && hexDigit(data_[pos_]) >= 0) {
+                value = value * 16 + hexDigit(data_[pos_]);
                 ++pos_;
                 ++digits;
             }
@@ -632,16 +633,6 @@ private:
     static int clampTwips(int twips) { return std::clamp(twips, -MaxIndentTwips, MaxIndentTwips); }
     static bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
     static bool isDigit(char c) { return c >= '0' && c <= '9'; }
-    static int hexValue(char c)
-    {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    }
 
     const char* data_;
     qsizetype size_;
