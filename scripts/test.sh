@@ -28,8 +28,17 @@ run_suite() {
   cmake --build "$folder" -j "$jobs"
   # Playback tests run at the sound server's real pace; on a loaded two-core
   # machine a scheduling stall can starve one, so a failing test gets two more tries.
-  (cd "$folder" && ctest --output-on-failure -j "$jobs" --timeout 600 --repeat until-pass:3)
+  (cd "$folder" && ctest --output-on-failure -j "$jobs" --timeout 600 --repeat until-pass:3) | tee "$folder/ctest.log"
+  # "N% tests passed, F tests failed out of T" -> running totals for the closing line.
+  local line
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$folder/ctest.log" | tail -1)
+  total=$((total + $(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")))
+  failed=$((failed + $(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$line")))
+  skipped=$((skipped + $(grep -c '(Skipped)$' "$folder/ctest.log" || true)))
 }
+total=0
+failed=0
+skipped=0
 
 run_suite build
 if [ "${TARNVEIL_QUICK:-0}" != 1 ]; then
@@ -42,3 +51,5 @@ if [ "${TARNVEIL_QUICK:-0}" != 1 ]; then
   # A short fuzzing smoke run of every target from its seed corpus.
   env -u ASAN_OPTIONS scripts/fuzz.sh "${TARNVEIL_FUZZ_SECONDS:-15}"
 fi
+
+echo "Summary: $((total - failed - skipped)) passed, $failed failed, $skipped skipped"
