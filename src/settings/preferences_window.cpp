@@ -5,6 +5,7 @@
 #include "settings/settings_file.h"
 #include "windows/error_window.h"
 #include "windows/twips.h"
+#include "windows/files_menu.h"
 
 #include <QAction>
 #include <QLabel>
@@ -52,11 +53,7 @@ frmMyPreferences::frmMyPreferences(Module1& module) : QMainWindow(nullptr), modu
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("My Preferences"));
 
-    mnuFiles = menuBar()->addMenu(QStringLiteral("Files"));
-    mnuFiles->setObjectName(QStringLiteral("mnuFiles"));
-    mnuExit = mnuFiles->addAction(QStringLiteral("Exit"));
-    mnuExit->setObjectName(QStringLiteral("mnuExit"));
-    connect(mnuExit, &QAction::triggered, this, &QWidget::close);
+    addFilesExitMenu(*this, mnuFiles, mnuExit);
 
     auto* client = new QWidget(this);
     setCentralWidget(client);

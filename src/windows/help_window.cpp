@@ -6,6 +6,7 @@
 #include "windows/error_window.h"
 #include "windows/rtf_reader.h"
 #include "windows/twips.h"
+#include "windows/files_menu.h"
 
 #include <QIcon>
 #include <QMenuBar>
@@ -57,11 +58,7 @@ frmHelp::frmHelp(const DriveMap& drives) : QMainWindow(nullptr)
     setWindowTitle(QStringLiteral("Tarnveil Help"));
     setWindowIcon(QIcon(QStringLiteral(":/tarnveil/tarnveil.png")));
 
-    mnuFiles = menuBar()->addMenu(QStringLiteral("Files"));
-    mnuFiles->setObjectName(QStringLiteral("mnuFiles"));
-    mnuExit = mnuFiles->addAction(QStringLiteral("Exit"));
-    mnuExit->setObjectName(QStringLiteral("mnuExit"));
-    connect(mnuExit, &QAction::triggered, this, &QWidget::close);
+    addFilesExitMenu(*this, mnuFiles, mnuExit);
 
     // No layout: the text area keeps its place and size however the window is sized.
     auto* client = new QWidget(this);
