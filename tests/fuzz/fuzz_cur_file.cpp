@@ -42,10 +42,7 @@ const Setup& setup()
         namespace fs = std::filesystem;
         Setup s;
         s.prefix = tarnveil::fuzz::scratchFolder() / "prefix";
-        const fs::path drive = tarnveil::fuzz::scratchFolder() / "logger-drive";
-        fs::create_directories(s.prefix / "dosdevices");
-        fs::create_directories(drive / "logger" / "logs");
-        fs::create_directory_symlink(drive, s.prefix / "dosdevices" / "l:");
+        const fs::path drive = tarnveil::fuzz::makeLoggerDrive(s.prefix);
         s.curFile = drive / "logger" / "CurFile";
         s.log = drive / "logger" / "logs" / "live.wav";
         s.logBytes = liveLogBytes();

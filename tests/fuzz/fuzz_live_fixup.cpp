@@ -29,10 +29,7 @@ const Setup& setup()
         namespace fs = std::filesystem;
         Setup s;
         s.prefix = tarnveil::fuzz::scratchFolder() / "prefix";
-        const fs::path drive = tarnveil::fuzz::scratchFolder() / "logger-drive";
-        fs::create_directories(s.prefix / "dosdevices");
-        fs::create_directories(drive / "logger" / "logs");
-        fs::create_directory_symlink(drive, s.prefix / "dosdevices" / "l:");
+        const fs::path drive = tarnveil::fuzz::makeLoggerDrive(s.prefix);
         const std::string name = ":\\logger\\logs\\live.wav";
         std::array<uint8_t, 128> record{};
         record[0] = static_cast<uint8_t>(name.size());

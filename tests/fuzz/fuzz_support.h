@@ -50,6 +50,17 @@ inline const std::filesystem::path& scratchFolder()
     return folder;
 }
 
+// A prefix whose drive L: is an empty logger drive in the scratch folder;
+// returns the drive's root.
+inline std::filesystem::path makeLoggerDrive(const std::filesystem::path& prefix)
+{
+    const std::filesystem::path drive = scratchFolder() / "logger-drive";
+    std::filesystem::create_directories(prefix / "dosdevices");
+    std::filesystem::create_directories(drive / "logger" / "logs");
+    std::filesystem::create_directory_symlink(drive, prefix / "dosdevices" / "l:");
+    return drive;
+}
+
 inline void writeFile(const std::filesystem::path& file, const uint8_t* data, size_t size)
 {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
