@@ -298,22 +298,31 @@ struct PlayingConsole {
     QPointer<mnuMenu> window;
 };
 
-// The handler alone: clock, both read-outs, the slider.
-void BM_TimerTick(benchmark::State& state)
+// A console playing on the sound server, or nothing with the benchmark marked skipped.
+std::unique_ptr<PlayingConsole> playingConsoleOrSkip(benchmark::State& state)
 {
     if (soundServerDevice() < 0) {
         state.SkipWithError("no sound server device");
-        return;
+        return nullptr;
     }
-    PlayingConsole console;
-    if (!console.playing()) {
+    auto console = std::make_unique<PlayingConsole>();
+    if (!console->playing()) {
         state.SkipWithError("the console did not start playing");
-        return;
+        return nullptr;
     }
-    RangeControl& range = console.window->range();
+    return console;
+}
+
+// The handler alone: clock, both read-outs, the slider.
+void BM_TimerTick(benchmark::State& state)
+{
+    const auto console = playingConsoleOrSkip(state);
+    if (!console)
+        return;
+    RangeControl& range = console->window->range();
     for (auto _ : state)
         range.Timer1_Timer();
-    if (!console.playing())
+    if (!console->playing())
         state.SkipWithError("playback stopped during the ticks");
 }
 BENCHMARK(BM_TimerTick)->Unit(benchmark::kMicrosecond);
@@ -321,21 +330,15 @@ BENCHMARK(BM_TimerTick)->Unit(benchmark::kMicrosecond);
 // The handler and the repaint it causes, as the event loop does it every 50 ms.
 void BM_TimerTickWithRepaint(benchmark::State& state)
 {
-    if (soundServerDevice() < 0) {
-        state.SkipWithError("no sound server device");
+    const auto console = playingConsoleOrSkip(state);
+    if (!console)
         return;
-    }
-    PlayingConsole console;
-    if (!console.playing()) {
-        state.SkipWithError("the console did not start playing");
-        return;
-    }
-    RangeControl& range = console.window->range();
+    RangeControl& range = console->window->range();
     for (auto _ : state) {
         range.Timer1_Timer();
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     }
-    if (!console.playing())
+    if (!console->playing())
         state.SkipWithError("playback stopped during the ticks");
 }
 BENCHMARK(BM_TimerTickWithRepaint)->Unit(benchmark::kMicrosecond);
