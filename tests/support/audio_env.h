@@ -17,6 +17,11 @@ void prepareAudioEnvironment();
 
 const std::filesystem::path& captureFile();
 
+// Adds an output device named `name` (ALSA's null device, which takes every
+// sample and keeps none) to the private configuration, behind those there. The
+// next fresh look at the devices lists it, as it would a card plugged in.
+void addOutputDevice(const std::string& name);
+
 // Bytes captured so far (the file is recreated each time the device is opened).
 std::vector<char> readCapture();
 
