@@ -60,6 +60,18 @@ void addOutputDevice(const std::string& name)
     std::ofstream(configFile(), std::ios::app) << "pcm." << name << " {\n  type null\n}\n";
 }
 
+BrokenAudioConfiguration::BrokenAudioConfiguration()
+{
+    std::ifstream in(configFile(), std::ios::binary);
+    saved_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ofstream(configFile(), std::ios::app) << "pcm.tarnveil_broken { type\n";
+}
+
+BrokenAudioConfiguration::~BrokenAudioConfiguration()
+{
+    std::ofstream(configFile(), std::ios::binary | std::ios::trunc) << saved_;
+}
+
 const std::filesystem::path& captureFile()
 {
     return captureFilePath();
