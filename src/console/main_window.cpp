@@ -351,8 +351,8 @@ void mnuMenu::Form_Load()
         Paused = 0;
         WavePlayer->setDeviceID(static_cast<int32_t>(module_.PlayDevice));
         fillLogList();
-    } catch (const Failure& failure) {
-        frmError::report(QString::fromStdString(failure.message()));
+    } catch (const std::exception& error) {
+        frmError::report(error);
     }
 }
 
