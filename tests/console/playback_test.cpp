@@ -130,7 +130,7 @@ TEST_F(PlaybackTest, PlayWhilePlayingOpensTheSelectedLogAfresh)
     mnuMenu& w = openWindow();
     selectLog("a.wav");
     ASSERT_TRUE(playSelected());
-    ASSERT_TRUE(waitFor([&] { return w.WavePlayer->Position() > 200; }));
+    ASSERT_TRUE(waitFor([&] { return w.WavePlayer->Position() > 1000; }));
 
     QStringList handled;
     QObject::connect(w.WavePlayer, &WavePlayer::PlaybackStopped, &w, [&] { handled << "stopped"; });
@@ -145,8 +145,9 @@ TEST_F(PlaybackTest, PlayWhilePlayingOpensTheSelectedLogAfresh)
     EXPECT_EQ(buttonColour(w.cmdPlay), LightGreen);
     EXPECT_EQ(w.WavePlayer->FileName().filename(), "b.wav");
     EXPECT_EQ(w.TrackBar->Max(), 3000);
-    // From the start of b, however slowly the machine ran meanwhile.
-    EXPECT_LE(w.WavePlayer->Position(), sinceRestart.elapsed());
+    // From the start of b, not from where a had got to, however slowly the
+    // machine ran meanwhile (with a margin for the device's start).
+    EXPECT_LE(w.WavePlayer->Position(), sinceRestart.elapsed() + 250);
 }
 
 TEST_F(PlaybackTest, RangeOptionsFollowTheLogLength)
