@@ -162,6 +162,31 @@ void BM_PlayToFirstHeard(benchmark::State& state)
 }
 BENCHMARK(BM_PlayToFirstHeard)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// A seek while playing, as a slider drag makes dozens of: the GUI thread's
+// time in the call, which drops the device's queue and starts it afresh on
+// audio the reader queued from the new place.
+void BM_SeekWhilePlaying(benchmark::State& state)
+{
+    WaveOut devices;
+    if (devices.DeviceCount() == 0) {
+        state.SkipWithError("no output device");
+        return;
+    }
+    PlaybackEngine engine([] {});
+    engine.open(minuteLog());
+    try {
+        engine.play(0);
+    } catch (const std::exception& failure) {
+        state.SkipWithError(failure.what());
+        return;
+    }
+    std::mt19937 random(5);
+    for (auto _ : state)
+        engine.seek(static_cast<int32_t>(random() % 50000));
+    engine.stop();
+}
+BENCHMARK(BM_SeekWhilePlaying)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 int main(int argc, char** argv)
