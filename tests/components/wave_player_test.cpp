@@ -615,6 +615,38 @@ TEST_F(ServerPlayerTest, SeekWhilePlayingIsHeardPromptly)
     EXPECT_LE(player.Position(), 1000 + clock.elapsed() + 250);
 }
 
+TEST_F(ServerPlayerTest, MeterShowsAClickWhenItIsHeardNotWhenItIsQueued)
+{
+    // Two seconds of silence with one loud sample at 1 s.
+    constexpr int64_t ClickFrame = 48000;
+    std::vector<uint8_t> data(48000 * 2 * 4, 0);
+    for (size_t channel = 0; channel < 2; ++channel)
+        data[static_cast<size_t>(ClickFrame) * 4 + channel * 2 + 1] = 0x60;
+    writeBytes(dir / "click.wav", pcmWavImage(48000, 2, 16, data));
+    player.setFileName(dir / "click.wav");
+    player.Play();
+
+    // The meter and the position both follow the device's clock, so however
+    // late a read comes, the click is missing from every reading taken before
+    // it sounds and present in the first one after (give or take the
+    // position's rounding and the device's jitter in its own latency).
+    int32_t quietUntil = -1;
+    int32_t shownAt = -1;
+    ASSERT_TRUE(waitUntil([&] {
+        const int32_t before = player.Position();
+        const LevelReading levels = player.takeLevels();
+        const int32_t after = player.Position();
+        if (levels.peak[0] < 0.5F) {
+            quietUntil = before;
+            return false;
+        }
+        shownAt = after;
+        return true;
+    }, 5000)) << "the click never reached the meter";
+    EXPECT_GE(shownAt, 1000 - 5) << "the meter showed the click before it was heard";
+    EXPECT_LE(quietUntil, 1000 + 5) << "the click had been heard, yet the meter did not show it";
+}
+
 TEST_F(ServerPlayerTest, EndOfFileComesAfterTheLastSampleWasHeard)
 {
     writeToneWav(dir / "tone.wav", 48000, 2, 1.0, SF_FORMAT_WAV | SF_FORMAT_PCM_16);

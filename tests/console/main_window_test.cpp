@@ -256,7 +256,7 @@ TEST_F(MainWindowTest, AccessKeysPressPlayStopAndClose)
     mnuMenu& w = openWindow();
     int stops = 0;
     QObject::connect(w.cmdStop, &QPushButton::clicked, [&] { ++stops; });
-    // An access key presses its button with the button's short animation.
+    // An access key presses its button (Play and Stop at once, Close with its short animation).
     QTest::keyClick(&w, Qt::Key_P, Qt::AltModifier);
     EXPECT_TRUE(waitFor([] { return errorMessage() == "No Log Selected"; }, 2000));
     closeErrorWindow();
