@@ -22,6 +22,7 @@ std::string_view failureDescription(FailureCode code)
     case FailureCode::InvalidIndex: return "Invalid property array index";
     case FailureCode::NoSuchDrive: return "Drive letter names no drive";
     case FailureCode::PathEscapesDrive: return "Path leads outside its drive";
+    case FailureCode::SystemDriveFixed: return "Drive C: holds the program and cannot be remapped";
     }
     return "Unknown failure";
 }

@@ -25,6 +25,7 @@ enum class FailureCode : int {
     InvalidIndex = 381,
     NoSuchDrive = 382,
     PathEscapesDrive = 383,
+    SystemDriveFixed = 384,
 };
 
 // The one table of descriptions, so that the same failure reads the same everywhere.
