@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace tarnveil {
 
@@ -132,7 +133,8 @@ void LogList::apply(LogListing listing)
         rebuild(listing);
     else
         applyEdits(listing);
-    rows_ = std::move(listing.rows);
+    // A hundred thousand names are not freed on the GUI thread.
+    releaseOwnedInBackground(std::exchange(rows_, std::move(listing.rows)));
     watch(listing.watch);
     module_.ListIndex = list_.count();
 }
@@ -157,7 +159,7 @@ void LogList::rebuild(const LogListing& listing)
     }
     delegate_->setWidest(widestNameWidth(list_.fontMetrics(), listing.addedText));
     if (!listing.addedText.isEmpty())
-        module_.TimeText = listing.rows->back().shown;
+        module_.TimeText = listing.rows->back().shown();
 
     const LogRows& rows = *listing.rows;
     if (const int row = rowOf(rows, current); row >= 0)

@@ -91,7 +91,7 @@ LogListing takeListing(const DriveMap& drives, const std::string& logFolder, std
     listing.addedPath.reserve(static_cast<qsizetype>(listing.added.size()));
     for (const int row : listing.added) {
         const LogFile& log = rows[static_cast<size_t>(row)];
-        listing.addedText.push_back(QFile::decodeName(QByteArray::fromStdString(log.shown)));
+        listing.addedText.push_back(QFile::decodeName(QByteArray::fromStdString(log.shown())));
         listing.addedPath.push_back(QByteArray::fromStdString(log.path));
     }
     listing.rows = std::make_shared<const LogRows>(std::move(rows));

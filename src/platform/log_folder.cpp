@@ -162,11 +162,13 @@ struct Walk {
         LogFile log;
         log.path = relative + std::string(name);
         // A name that already tells its day needs no date in front of it.
-        if (level == Level::Logs || (date.size() >= 10 && name.substr(0, 10) == std::string_view(date).substr(0, 10)))
-            log.shown = std::string(name);
-        else
-            log.shown = date + ' ' + std::string(name);
-        log.order = orderKeyOf(log.shown);
+        if (level != Level::Logs) {
+            if (date.size() >= 10 && name.substr(0, 10) == std::string_view(date).substr(0, 10))
+                log.label = std::string(name);
+            else
+                log.label = date + ' ' + std::string(name);
+        }
+        log.order = orderKeyOf(log.shown());
         logs.push_back(std::move(log));
     }
 
@@ -195,7 +197,7 @@ bool listedBefore(const LogFile& a, const LogFile& b)
 {
     if (const int order = a.orderKey().compare(b.orderKey()); order != 0)
         return order < 0;
-    if (const int shown = a.shown.compare(b.shown); shown != 0)
+    if (const int shown = a.shown().compare(b.shown()); shown != 0)
         return shown < 0;
     return a.path < b.path;
 }

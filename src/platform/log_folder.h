@@ -12,12 +12,15 @@ namespace tarnveil {
 // and hour ("2026-12-07 16 archive.mp3").
 struct LogFile {
     std::string path;
-    std::string shown;
-    // What the list orders by when it differs from `shown`: a date and hour
-    // written "2026-12-07-16" and "2026-12-07 16" must sort as the same hour.
+    // The name shown when it differs from `path`; most logs lie at the top of
+    // the folder, and a hundred thousand of them need not be held twice.
+    std::string label;
+    // What the list orders by when it differs from the name shown: a date and
+    // hour written "2026-12-07-16" and "2026-12-07 16" must sort as the same hour.
     std::string order;
 
-    const std::string& orderKey() const { return order.empty() ? shown : order; }
+    const std::string& shown() const { return label.empty() ? path : label; }
+    const std::string& orderKey() const { return order.empty() ? shown() : order; }
 };
 
 // Ascending by name as shown, dated names in time order; the path decides

@@ -25,7 +25,7 @@ std::vector<std::string> shown(const std::vector<LogFile>& logs)
 {
     std::vector<std::string> names;
     for (const LogFile& log : logs)
-        names.push_back(log.shown);
+        names.push_back(log.shown());
     return names;
 }
 
