@@ -200,21 +200,13 @@ void LogList::watch(const std::vector<std::filesystem::path>& folders)
     for (const std::filesystem::path& folder : folders)
         wanted << QFile::decodeName(QByteArray::fromStdString(folder.native()));
     const QStringList watched = watcher_->directories();
-    QStringList gone;
-    for (const QString& folder : watched) {
-        if (!wanted.contains(folder))
-            gone << folder;
-    }
-    if (!gone.isEmpty())
-        watcher_->removePaths(gone);
-    QStringList fresh;
-    for (const QString& folder : wanted) {
-        if (!watched.contains(folder))
-            fresh << folder;
-    }
+    if (watched == wanted)
+        return;
+    if (!watched.isEmpty())
+        watcher_->removePaths(watched);
     // Only folders on local file systems come here, where adding cannot block.
-    if (!fresh.isEmpty())
-        watcher_->addPaths(fresh);
+    if (!wanted.isEmpty())
+        watcher_->addPaths(wanted);
 }
 
 void LogList::failed(const Failure& failure, bool loading)

@@ -338,6 +338,14 @@ TEST_F(MainWindowTest, LogListHoldsTheLogsInOrder)
     EXPECT_TRUE(errorMessage().isNull());
     EXPECT_EQ(module.ListIndex, 4);
 
+    // All rows share one size, yet the longest name still fits its row whole.
+    const std::string longName = "z" + std::string(150, 'W') + ".wav";
+    writeLog(longName, 100);
+    ASSERT_TRUE(waitFor([&] { return w.lstLogs->count() == 5; }));
+    QTest::qWait(50);
+    const QListWidgetItem* longest = w.lstLogs->item(4);
+    EXPECT_GE(w.lstLogs->visualItemRect(longest).width(), w.lstLogs->fontMetrics().horizontalAdvance(longest->text()));
+
     if (canPlay) {
         selectLog("2026-12-07 16 archive.flac");
         EXPECT_TRUE(playSelected()) << errorMessage().toStdString();
