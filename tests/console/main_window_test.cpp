@@ -331,19 +331,20 @@ TEST_F(MainWindowTest, LogListHoldsTheLogsInOrder)
     // and opened from there.
     std::filesystem::create_directories(logs / "2026" / "12" / "07" / "16");
     writePositionWav(logs / "2026" / "12" / "07" / "16" / "archive.flac", 8000, 8000, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    // The view sizes every row like the last; the longest name comes first here.
+    const std::string longName = "0" + std::string(150, 'W') + ".wav";
+    writeLog(longName, 100);
     const bool canPlay = useCaptureDevice();
     mnuMenu& w = openWindow();
-    EXPECT_EQ(listedLogs(), QStringList({"2026-01-01_10-00-00.wav", "2026-12-07 16 archive.flac", "a.wav", "b.WAV"}));
-    EXPECT_EQ(w.lstLogs->item(1)->data(Qt::UserRole).toByteArray(), "2026/12/07/16/archive.flac");
+    EXPECT_EQ(listedLogs(), QStringList({QString::fromStdString(longName), "2026-01-01_10-00-00.wav",
+                                         "2026-12-07 16 archive.flac", "a.wav", "b.WAV"}));
+    EXPECT_EQ(w.lstLogs->item(2)->data(Qt::UserRole).toByteArray(), "2026/12/07/16/archive.flac");
     EXPECT_TRUE(errorMessage().isNull());
-    EXPECT_EQ(module.ListIndex, 4);
+    EXPECT_EQ(module.ListIndex, 5);
 
-    // All rows share one size, yet the longest name still fits its row whole.
-    const std::string longName = "z" + std::string(150, 'W') + ".wav";
-    writeLog(longName, 100);
-    ASSERT_TRUE(waitFor([&] { return w.lstLogs->count() == 5; }));
+    // All rows share the size of one, yet the longest name still fits its row whole.
     QTest::qWait(50);
-    const QListWidgetItem* longest = w.lstLogs->item(4);
+    const QListWidgetItem* longest = w.lstLogs->item(0);
     EXPECT_GE(w.lstLogs->visualItemRect(longest).width(), w.lstLogs->fontMetrics().horizontalAdvance(longest->text()));
 
     if (canPlay) {
