@@ -27,19 +27,19 @@ source "$repo/bench/console_env.sh"
 root=${TMPDIR:-/tmp}/tarnveil-startup
 
 prefix_with() { # COUNT[h] -> prints the prefix, made once; "8760h": hour folders
-    local spec=$1 dir=$root/prefix-$1 logs
+    local logset=$1 dir=$root/prefix-$1 logs
     if [[ ! -f $dir/complete ]]; then
         make_prefix "$dir"
         logs=$dir/logger-drive/logger/logs
-        if [[ $spec == *h ]]; then
-            for ((i = 0; i < ${spec%h}; i++)); do
+        if [[ $logset == *h ]]; then
+            for ((i = 0; i < ${logset%h}; i++)); do
                 printf '2026/%02d/%02d/%02d\n' $((1 + i / 744 % 12)) $((1 + i / 24 % 31)) $((i % 24))
             done >"$dir/folders"
             (cd "$logs" && xargs mkdir -p <"$dir/folders" && sed 's|$|/archive.mp3|' "$dir/folders" | xargs touch)
         else
-            (cd "$logs" && seq -f "log%06g.wav" 1 "$spec" | xargs touch)
+            (cd "$logs" && seq -f "log%06g.wav" 1 "$logset" | xargs touch)
         fi
-        echo "$spec" >"$dir/complete"
+        echo "$logset" >"$dir/complete"
     fi
     echo "$dir"
 }
@@ -69,8 +69,8 @@ trap 'stop_console; kill $XEV_PID 2>/dev/null || true; stop_display' EXIT
 drain() { while read -r -t 0.2 _ <&3; do :; done; }
 
 printf '%-8s %-8s %5s %10s %10s %10s\n' logs until runs median_ms min_ms max_ms
-for spec in 1000 32767 100000 8760h; do
-    prefix=$(prefix_with "$spec")
+for logset in 1000 32767 100000 8760h; do
+    prefix=$(prefix_with "$logset")
     visible_times=()
     filled_times=()
     for ((i = 0; i <= runs; i++)); do
@@ -94,6 +94,6 @@ for spec in 1000 32767 100000 8760h; do
             filled_times+=("$(ms_between "$begin" "$filled")")
         fi
     done
-    summary visible "$spec" "${visible_times[@]}"
-    summary filled "$spec" "${filled_times[@]}"
+    summary visible "$logset" "${visible_times[@]}"
+    summary filled "$logset" "${filled_times[@]}"
 done

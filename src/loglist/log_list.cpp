@@ -74,7 +74,7 @@ LogList::~LogList() = default;
 void LogList::reload()
 {
     list_.clear();
-    rows_ = std::make_shared<const LogRows>();
+    releaseOwnedInBackground(std::exchange(rows_, std::make_shared<const LogRows>()));
     lastReported_.reset();
     look(true);
     poll_->start();
