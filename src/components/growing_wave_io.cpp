@@ -94,6 +94,7 @@ std::optional<WaveLayout> readWaveLayout(std::span<const uint8_t> head)
             if (size < MinFormatSize || body + MinFormatSize > head.size())
                 return std::nullopt;
             layout.formatTag = le16(head, body);
+            layout.sampleRate = le32(head, body + 4);
             layout.blockAlign = le16(head, body + 12);
             layout.framesPerBlock = 1;
             if (!framePerBlock(layout.formatTag)) {
@@ -178,12 +179,13 @@ void GrowingWaveIo::takeLength(uint64_t heldBlocks)
 
 int64_t GrowingWaveIo::refresh()
 {
-    // The newest block is held back until another follows it: when the logger
-    // finishes the file, its last block is padded (GSM) or a pad byte looks
-    // like a frame (8-bit mono), and only the header written after that tells
-    // how much of it was recorded.
+    // Where the end of a finished file could pass for a block, the newest
+    // block is held back until another follows it: the logger pads the last
+    // GSM block, and the pad byte after an odd data chunk looks like a frame
+    // of 8-bit mono. Only the header written after that tells what was recorded.
+    const bool endLooksLikeData = layout_.framesPerBlock > 1 || layout_.blockAlign == 1;
     if (!settled())
-        takeLength(1);
+        takeLength(endLooksLikeData ? 1 : 0);
     return frames();
 }
 

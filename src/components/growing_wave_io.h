@@ -17,6 +17,7 @@ struct WaveLayout {
     uint64_t dataSizeOffset = 0; // the data chunk's size field
     uint32_t dataSize = 0;       // as the header says it (stale while the file is recorded)
     uint16_t formatTag = 0;
+    uint32_t sampleRate = 0;
     uint16_t blockAlign = 0;     // bytes of one block: one frame, or one GSM block
     uint32_t framesPerBlock = 1;
     std::optional<uint64_t> factOffset; // the fact chunk's frame count, when there is one
