@@ -13,8 +13,9 @@
 //   engine_probe follow ROOT SECONDS [DEVICE]
 //       plays the log that the logger under ROOT (ROOT/logger/CurFile) is
 //       recording, from its live edge, and follows it for SECONDS; prints how
-//       far behind the recording what is heard stays, every 50 ms, as
-//       "lag_median_ms N" and "lag_max_ms N"
+//       far behind the recording what is heard stays, sampled every 50 ms,
+//       as "lag_median_ms N" and "lag_max_ms N" (each sample as "lag_ms N"
+//       too when TARNVEIL_LAGS is set)
 //   engine_probe devices
 //       lists the player's devices with their numbers
 //   engine_probe rss-play FILE SECONDS [DEVICE]
@@ -259,6 +260,8 @@ int follow(const char* rootName, int64_t seconds, const char* device)
         if (live != player.FileName())
             lag += player.LengthMs();
         lags.push_back(lag - player.Position());
+        if (std::getenv("TARNVEIL_LAGS") != nullptr)
+            std::printf("lag_ms %lld position_ms %d\n", static_cast<long long>(lags.back()), player.Position());
     });
     QObject::connect(&player, &WavePlayer::PlaybackStopped, QCoreApplication::instance(), &QCoreApplication::quit);
     QTimer::singleShot(static_cast<int>(seconds * 1000), &player, [&player] { player.Stop(); });

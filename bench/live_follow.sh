@@ -60,6 +60,8 @@ lagMedian=$(for r in $(seq "$runs"); do value lag_median_ms "$work/follow$r.txt"
 lagMax=$(for r in $(seq "$runs"); do value lag_max_ms "$work/follow$r.txt"; done | sort -n | tail -1)
 cpuFollow=$(for r in $(seq "$runs"); do value cpu_percent "$work/follow$r.txt"; done | median)
 cpuFinished=$(for r in $(seq "$runs"); do value cpu_percent "$work/play$r.txt"; done | median)
-grep -h "followed" "$work"/follow*.txt
+for r in $(seq "$runs"); do
+    echo "run $r: $(grep -h followed "$work/follow$r.txt"), lag median $(value lag_median_ms "$work/follow$r.txt") ms, max $(value lag_max_ms "$work/follow$r.txt") ms"
+done
 echo "lag behind the live edge: median ${lagMedian} ms, maximum ${lagMax} ms (runs: $runs, period $period)"
-echo "cpu following: ${cpuFollow} %   cpu playing a finished log: ${cpuFinished} %   ratio: $(awk -v a="$cpuFollow" -v b="$cpuFinished" 'BEGIN { printf "%.2f", b > 0 ? a / b : 0 }')"
+echo "cpu following: ${cpuFollow} %   cpu playing a finished log: ${cpuFinished} %   ratio: $(awk -v a="$cpuFollow" -v b="$cpuFinished" 'BEGIN { printf "%.2f", (b > 0) ? a / b : 0 }')"

@@ -5,9 +5,11 @@
 #include "console_fixture.h"
 #include "logger_support.h"
 
+#include "components/track_bar.h"
 #include "components/wave_player.h"
 #include "support/audio_env.h"
 
+#include <QLabel>
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
@@ -107,8 +109,13 @@ TEST_F(LiveLogPlayback, TheConsoleHearsWhatTheLoggerRecordedAndTheLoggerStillFin
     EXPECT_EQ(fixed.riff, fixed.data + 46 - 8);
 
     // Longer than what had been recorded at Play takes to play.
+    const int32_t maxAtPlay = w.TrackBar->Max();
     QTest::qWait(3500);
     EXPECT_TRUE(stopped.isEmpty()) << "playback ended while the log was still being recorded";
+    // "Total" spans the log as it grows, and the time left is the distance to the live edge.
+    EXPECT_GE(w.TrackBar->Max(), maxAtPlay + 3000);
+    EXPECT_NEAR(w.lblDown->text().section(':', 1).toInt(),
+                (w.WavePlayer->Wave().Length() - w.WavePlayer->Position()) / 1000.0, 1.0);
     logger->terminate();
     ASSERT_TRUE(logger->waitForFinished(10000));
     EXPECT_EQ(logger->exitCode(), 0) << logger->readAllStandardError().toStdString();
