@@ -154,6 +154,14 @@ void FileReader::waitForWork(uint64_t seenSeek, std::optional<std::chrono::micro
         wake_.wait(lock, woken);
 }
 
+// Under wakeMutex_: quit, a seek after `seekGeneration`, or the consumer role
+// changing hands since the count was `consumerSeen`.
+bool FileReader::wokenSince(uint64_t seekGeneration, uint64_t consumerSeen) const
+{
+    return quit_.load() || seekGeneration_.load(std::memory_order_relaxed) != seekGeneration ||
+           consumerChanges_ != consumerSeen;
+}
+
 // The ring is full. While the callback plays, nothing can tell the reader
 // that room has come, so it sleeps a bounded step; otherwise only a seek, quit
 // or the consumer role changing hands (which may free the ring) bring room,
@@ -162,10 +170,7 @@ void FileReader::waitForRoom(uint64_t seekGeneration)
 {
     std::unique_lock lock(wakeMutex_);
     const uint64_t consumerSeen = consumerChanges_;
-    const auto woken = [&] {
-        return quit_.load() || seekGeneration_.load(std::memory_order_relaxed) != seekGeneration ||
-               consumerChanges_ != consumerSeen;
-    };
+    const auto woken = [&] { return wokenSince(seekGeneration, consumerSeen); };
     if (!callbackConsumes_.load()) {
         wake_.wait(lock, [&] { return woken() || feed_.writableFrames() > 0; });
         return;
@@ -188,10 +193,7 @@ void FileReader::waitAtLiveEdge(uint64_t seekGeneration)
 {
     std::unique_lock lock(wakeMutex_);
     const uint64_t consumerSeen = consumerChanges_;
-    const auto woken = [&] {
-        return quit_.load() || seekGeneration_.load(std::memory_order_relaxed) != seekGeneration ||
-               consumerChanges_ != consumerSeen;
-    };
+    const auto woken = [&] { return wokenSince(seekGeneration, consumerSeen); };
     if (callbackConsumes_.load())
         wake_.wait_for(lock, FollowPause, woken);
     else

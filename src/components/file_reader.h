@@ -62,6 +62,7 @@ private:
     void waitForWork(uint64_t seenSeek, std::optional<std::chrono::microseconds> timeout);
     void waitForRoom(uint64_t seekGeneration);
     void waitAtLiveEdge(uint64_t seekGeneration);
+    bool wokenSince(uint64_t seekGeneration, uint64_t consumerSeen) const;
     void notifyProgress();
     void consumerChanged();
 
