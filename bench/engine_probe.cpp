@@ -10,6 +10,12 @@
 //       number in the player's device list or a name ("pulse"); the sound
 //       server's device by default. Prints the device's underflows and the
 //       buffers the reader left short (gaps heard) at the end
+//   engine_probe follow ROOT SECONDS [DEVICE]
+//       plays the log that the logger under ROOT (ROOT/logger/CurFile) is
+//       recording, from its live edge, and follows it for SECONDS; prints how
+//       far behind the recording what is heard stays, sampled every 50 ms,
+//       as "lag_median_ms N" and "lag_max_ms N" (each sample as "lag_ms N"
+//       too when TARNVEIL_LAGS is set)
 //   engine_probe devices
 //       lists the player's devices with their numbers
 //   engine_probe rss-play FILE SECONDS [DEVICE]
@@ -17,11 +23,14 @@
 //       while playing, then "rss_max_kb N" and "rss_last_kb N"
 //
 // Decoding goes through the player's own path: libsndfile into floats, then
-// the channel fold to the device's channels. Exit status 0 on success; a
-// failure prints its number and description.
+// the channel fold to the device's channels. play, rss-play and follow print
+// "cpu_percent N": the process's processor time over the time played. Exit
+// status 0 on success; a failure prints its number and description.
 #include "components/channel_mixer.h"
 #include "components/playback_engine.h"
+#include "components/growing_wave_io.h"
 #include "components/sound_file.h"
+#include "console/cur_file.h"
 #include "components/wave_out.h"
 #include "components/wave_player.h"
 #include "platform/failure.h"
@@ -29,6 +38,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
+
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <charconv>
@@ -51,6 +62,7 @@ int usage()
                "       engine_probe decode-all FILE\n"
                "       engine_probe play FILE SECONDS [DEVICE]\n"
                "       engine_probe rss-play FILE SECONDS [DEVICE]\n"
+               "       engine_probe follow ROOT SECONDS [DEVICE]\n"
                "       engine_probe devices\n",
                stderr);
     return 2;
@@ -144,6 +156,19 @@ long residentKb()
     return -1;
 }
 
+double processorSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+void printProcessorUse(double since, const QElapsedTimer& clock)
+{
+    std::printf("cpu_percent %.2f\n", 100.0 * (processorSeconds() - since) * 1000.0 / static_cast<double>(clock.elapsed()));
+}
+
 int play(const char* name, int64_t seconds, const char* device, bool sampleMemory)
 {
     WavePlayer player;
@@ -167,6 +192,7 @@ int play(const char* name, int64_t seconds, const char* device, bool sampleMemor
 
     QElapsedTimer clock;
     clock.start();
+    const double processorBefore = processorSeconds();
     player.Play();
     QCoreApplication::exec();
     const PlaybackDropouts dropouts = player.dropouts();
@@ -175,8 +201,88 @@ int play(const char* name, int64_t seconds, const char* device, bool sampleMemor
     std::printf("device_underflows %llu\nstarved_buffers %llu\n",
                 static_cast<unsigned long long>(dropouts.deviceUnderflows),
                 static_cast<unsigned long long>(dropouts.starvedBuffers));
+    printProcessorUse(processorBefore, clock);
     if (sampleMemory)
         std::printf("rss_max_kb %ld\nrss_last_kb %ld\n", maxKb, lastKb);
+    return 0;
+}
+
+// The log the logger under `root` names in CurFile, or an empty path.
+std::filesystem::path liveLog(const std::filesystem::path& root)
+{
+    std::ifstream in(root / "logger" / "CurFile", std::ios::binary);
+    std::vector<uint8_t> bytes(CurFileReadSize);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<size_t>(in.gcount()));
+    const std::string name = parseCurFile(bytes);
+    const std::string prefix = ":\\logger\\logs\\";
+    if (name.rfind(prefix, 0) != 0)
+        return {};
+    return root / "logger" / "logs" / name.substr(prefix.size());
+}
+
+// Milliseconds of whole frames in `file` on disk now.
+int64_t recordedMs(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::vector<uint8_t> head(4096);
+    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<size_t>(in.gcount()));
+    const std::optional<WaveLayout> layout = readWaveLayout(head);
+    std::error_code error;
+    const auto size = std::filesystem::file_size(file, error);
+    if (!layout || error || size < layout->dataOffset || layout->sampleRate == 0)
+        return 0;
+    const auto frames = static_cast<int64_t>((size - layout->dataOffset) / layout->blockAlign * layout->framesPerBlock);
+    return framesToMs(frames, static_cast<int>(layout->sampleRate));
+}
+
+int follow(const char* rootName, int64_t seconds, const char* device)
+{
+    const std::filesystem::path root(rootName);
+    const std::filesystem::path first = liveLog(root);
+    if (first.empty())
+        throw Failure(FailureCode::FileNotFound, "CurFile names no log");
+    WavePlayer player;
+    player.setDeviceID(findDevice(device));
+    player.setFileName(first, [root]() -> std::optional<std::filesystem::path> {
+        std::filesystem::path live = liveLog(root);
+        return live.empty() ? std::nullopt : std::optional(live);
+    });
+    std::vector<int64_t> lags;
+    int changes = 0;
+    QObject::connect(&player, &WavePlayer::LogChanged, [&changes](const std::filesystem::path&) { ++changes; });
+    QTimer sample;
+    QObject::connect(&sample, &QTimer::timeout, [&] {
+        // What has been recorded after the point being heard, over every log.
+        const std::filesystem::path live = liveLog(root);
+        int64_t lag = recordedMs(live);
+        if (live != player.FileName())
+            lag += player.LengthMs();
+        lags.push_back(lag - player.Position());
+        if (std::getenv("TARNVEIL_LAGS") != nullptr)
+            std::printf("lag_ms %lld position_ms %d\n", static_cast<long long>(lags.back()), player.Position());
+    });
+    QObject::connect(&player, &WavePlayer::PlaybackStopped, QCoreApplication::instance(), &QCoreApplication::quit);
+    QTimer::singleShot(static_cast<int>(seconds * 1000), &player, [&player] { player.Stop(); });
+
+    QElapsedTimer clock;
+    clock.start();
+    const double processorBefore = processorSeconds();
+    // Jump to now: the newest sample recorded.
+    player.setPosition(player.LengthMs());
+    player.Play();
+    sample.start(50);
+    QCoreApplication::exec();
+    std::printf("followed %.3f s over %d new logs\n", static_cast<double>(clock.elapsed()) / 1000.0, changes);
+    printProcessorUse(processorBefore, clock);
+    // The first second settles the device's queue.
+    lags.erase(lags.begin(), lags.begin() + std::min<ptrdiff_t>(20, static_cast<ptrdiff_t>(lags.size())));
+    if (lags.empty())
+        return 1;
+    std::sort(lags.begin(), lags.end());
+    std::printf("lag_median_ms %lld\nlag_max_ms %lld\n", static_cast<long long>(lags[lags.size() / 2]),
+                static_cast<long long>(lags.back()));
     return 0;
 }
 
@@ -202,6 +308,8 @@ int main(int argc, char** argv)
         if ((args.size() == 3 || args.size() == 4) && (args[0] == "play" || args[0] == "rss-play") &&
             parseNumber(args[2], a) && a > 0)
             return play(argv[2], a, args.size() == 4 ? argv[4] : nullptr, args[0] == "rss-play");
+        if ((args.size() == 3 || args.size() == 4) && args[0] == "follow" && parseNumber(args[2], a) && a > 0)
+            return follow(argv[2], a, args.size() == 4 ? argv[4] : nullptr);
     } catch (const Failure& failure) {
         std::fprintf(stderr, "engine_probe: %s\n", failure.message().c_str());
         return 1;

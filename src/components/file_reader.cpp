@@ -1,5 +1,6 @@
 #include "components/file_reader.h"
 
+#include "components/live_follow.h"
 #include "components/player_settings.h"
 #include "components/sound_file.h"
 
@@ -13,6 +14,9 @@ namespace tarnveil {
 namespace {
 // How often the reader looks whether the log has been deleted under it.
 constexpr int BlocksBetweenLinkChecks = 16;
+// How long the reader waits at the end of a log being recorded before it looks
+// again: the logger appends every few tens of milliseconds.
+constexpr auto FollowPause = std::chrono::milliseconds(25);
 
 size_t fullMarginFor(size_t blockFrames, const std::optional<Resampler>& resampler)
 {
@@ -35,8 +39,9 @@ std::optional<Resampler> resamplerFor(const SoundFile& file, const StreamFormat&
 }
 } // namespace
 
-FileReader::FileReader(SoundFile& file, StreamFormat output, int64_t startFrame, uint64_t seekGeneration)
-    : file_(file), format_(output), blockFrames_(PlayerSettings::bufferFrames(file.sampleRate())),
+FileReader::FileReader(SoundFile& file, StreamFormat output, int64_t startFrame, uint64_t seekGeneration,
+                       LiveFollow* follow)
+    : file_(&file), follow_(follow), format_(output), blockFrames_(PlayerSettings::bufferFrames(file.sampleRate())),
       roomWait_(roomWaitFor(PlayerSettings::NumBuffers * PlayerSettings::bufferFrames(output.sampleRate), output.sampleRate)),
       mixer_(file.channels(), file.channelMap(), output.channels),
       resampler_(resamplerFor(file, output)),
@@ -116,7 +121,8 @@ bool FileReader::waitUntilPrimed(uint64_t seekGeneration, std::chrono::milliseco
                 return false;
             tookSegment = !feed_.segmentTaken();
             feed_.takePendingSegment(steadyNowNs());
-            primed = feed_.primed(seekGeneration);
+            primed = feed_.primed(seekGeneration) ||
+                     liveEdgeGeneration_.load(std::memory_order_acquire) == seekGeneration;
         }
         if (tookSegment)
             consumerChanged();
@@ -148,6 +154,14 @@ void FileReader::waitForWork(uint64_t seenSeek, std::optional<std::chrono::micro
         wake_.wait(lock, woken);
 }
 
+// Under wakeMutex_: quit, a seek after `seekGeneration`, or the consumer role
+// changing hands since the count was `consumerSeen`.
+bool FileReader::wokenSince(uint64_t seekGeneration, uint64_t consumerSeen) const
+{
+    return quit_.load() || seekGeneration_.load(std::memory_order_relaxed) != seekGeneration ||
+           consumerChanges_ != consumerSeen;
+}
+
 // The ring is full. While the callback plays, nothing can tell the reader
 // that room has come, so it sleeps a bounded step; otherwise only a seek, quit
 // or the consumer role changing hands (which may free the ring) bring room,
@@ -156,10 +170,7 @@ void FileReader::waitForRoom(uint64_t seekGeneration)
 {
     std::unique_lock lock(wakeMutex_);
     const uint64_t consumerSeen = consumerChanges_;
-    const auto woken = [&] {
-        return quit_.load() || seekGeneration_.load(std::memory_order_relaxed) != seekGeneration ||
-               consumerChanges_ != consumerSeen;
-    };
+    const auto woken = [&] { return wokenSince(seekGeneration, consumerSeen); };
     if (!callbackConsumes_.load()) {
         wake_.wait(lock, [&] { return woken() || feed_.writableFrames() > 0; });
         return;
@@ -173,6 +184,20 @@ void FileReader::waitForRoom(uint64_t seekGeneration)
         roomStep_ = std::max(roomStep_ / 2, std::chrono::microseconds(1000));
     else if (room < feed_.capacityFrames() / 4)
         roomStep_ = std::min(roomStep_ * 2, roomWait_);
+}
+
+// Nothing more is recorded yet. While the device plays, the reader looks again
+// shortly; while it is stopped or paused, it sleeps until the device starts,
+// a seek or quit.
+void FileReader::waitAtLiveEdge(uint64_t seekGeneration)
+{
+    std::unique_lock lock(wakeMutex_);
+    const uint64_t consumerSeen = consumerChanges_;
+    const auto woken = [&] { return wokenSince(seekGeneration, consumerSeen); };
+    if (callbackConsumes_.load())
+        wake_.wait_for(lock, FollowPause, woken);
+    else
+        wake_.wait(lock, woken);
 }
 
 void FileReader::serveAsConsumer()
@@ -208,7 +233,7 @@ void FileReader::run()
 {
     // A name of its own, so that its wake-ups can be told apart (top -H, /proc).
     pthread_setname_np(pthread_self(), "tarnveil-reader");
-    const auto inChannels = static_cast<size_t>(file_.channels());
+    const auto inChannels = static_cast<size_t>(file_->channels());
     const auto outChannels = static_cast<size_t>(format_.channels);
     std::vector<float> decoded(blockFrames_ * inChannels);
     std::vector<float> mixed(blockFrames_ * outChannels);
@@ -229,8 +254,10 @@ void FileReader::run()
                 continue;
             }
             handledSeek = requestedSeek;
-            filePosition = std::clamp<int64_t>(seekFrame_.load(std::memory_order_relaxed), 0, file_.frames());
-            ended = !file_.seek(filePosition);
+            if (follow_)
+                file_ = &follow_->beginSegment();
+            filePosition = std::clamp<int64_t>(seekFrame_.load(std::memory_order_relaxed), 0, file_->frames());
+            ended = !file_->seek(filePosition);
             if (resampler_)
                 resampler_->reset();
             feed_.startSegment(filePosition, handledSeek);
@@ -248,10 +275,28 @@ void FileReader::run()
             continue;
         }
 
-        int64_t got = file_.read(decoded.data(), static_cast<int64_t>(blockFrames_));
+        auto wanted = static_cast<int64_t>(blockFrames_);
+        if (follow_) {
+            const LiveFollow::Step step = follow_->next(filePosition, wanted);
+            if (step.kind == LiveFollow::Step::Kind::Wait) {
+                liveEdgeGeneration_.store(handledSeek, std::memory_order_release);
+                notifyProgress();
+                waitAtLiveEdge(handledSeek);
+                continue;
+            }
+            if (step.kind == LiveFollow::Step::Kind::Rotated) {
+                // The next log's samples join the same stretch: no gap, nothing dropped.
+                file_ = &follow_->readerFile();
+                filePosition = 0;
+                follow_->markSeam(handledSeek, feed_.segmentFramesWritten());
+                continue;
+            }
+            wanted = step.frames;
+        }
+        int64_t got = wanted > 0 ? file_->read(decoded.data(), wanted) : 0;
         if (++blocksSinceLinkCheck >= BlocksBetweenLinkChecks) {
             blocksSinceLinkCheck = 0;
-            if (file_.unlinked())
+            if (file_->unlinked())
                 got = 0;
         }
         if (got > 0) {
@@ -277,7 +322,7 @@ void FileReader::run()
             }
             if (!queued)
                 continue;
-            reachedDeclaredEnd_.store(filePosition >= file_.frames(), std::memory_order_release);
+            reachedDeclaredEnd_.store(filePosition >= file_->frames(), std::memory_order_release);
             feed_.markEnd();
             ended = true;
             notifyProgress();

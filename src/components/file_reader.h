@@ -14,6 +14,7 @@
 
 namespace tarnveil {
 
+class LiveFollow;
 class SoundFile;
 
 // Decodes a file ahead of playback on its own thread: reads blocks through
@@ -28,7 +29,10 @@ class SoundFile;
 class FileReader {
 public:
     // Starts reading `file` at `startFrame`; the file must outlive the reader.
-    FileReader(SoundFile& file, StreamFormat output, int64_t startFrame, uint64_t seekGeneration);
+    // With `follow`, the reader reads on as the log grows and into the logs
+    // after it (see LiveFollow), which must outlive the reader too.
+    FileReader(SoundFile& file, StreamFormat output, int64_t startFrame, uint64_t seekGeneration,
+               LiveFollow* follow = nullptr);
     ~FileReader();
     FileReader(const FileReader&) = delete;
     FileReader& operator=(const FileReader&) = delete;
@@ -57,10 +61,13 @@ private:
     bool push(const float* interleaved, size_t frames, uint64_t seekGeneration);
     void waitForWork(uint64_t seenSeek, std::optional<std::chrono::microseconds> timeout);
     void waitForRoom(uint64_t seekGeneration);
+    void waitAtLiveEdge(uint64_t seekGeneration);
+    bool wokenSince(uint64_t seekGeneration, uint64_t consumerSeen) const;
     void notifyProgress();
     void consumerChanged();
 
-    SoundFile& file_;
+    SoundFile* file_;
+    LiveFollow* const follow_;
     const StreamFormat format_;
     const size_t blockFrames_;
     const std::chrono::microseconds roomWait_;
@@ -73,6 +80,8 @@ private:
     std::atomic<uint64_t> seekGeneration_;
     std::atomic<bool> quit_{false};
     std::atomic<bool> reachedDeclaredEnd_{false};
+    // The seek whose stretch has caught up with the recording: nothing more to prime.
+    std::atomic<uint64_t> liveEdgeGeneration_{0};
 
     std::mutex wakeMutex_;
     std::condition_variable wake_;

@@ -8,6 +8,7 @@
 #include "platform/failure.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +18,9 @@
 namespace tarnveil {
 
 namespace {
+// How often the GUI thread looks whether the seam into the next log has been heard.
+constexpr int SeamPollMs = 10;
+
 // Formats to offer a device, best first: the file's own rate and channels (up
 // to two), stereo for devices that will not play mono, then the device's rate
 // and the common rates, converted.
@@ -53,21 +57,31 @@ void PlaybackEngine::close()
 {
     stream_.reset();
     reader_.reset();
+    if (seamTimer_)
+        seamTimer_->stop();
+    follow_.reset();
     file_.reset();
     state_ = State::Idle;
     heldFrame_ = 0;
     readerAtHeld_ = false;
 }
 
-void PlaybackEngine::open(const std::filesystem::path& file)
+void PlaybackEngine::open(const std::filesystem::path& file, LiveLogSource liveLog)
 {
     close();
-    file_ = std::make_unique<SoundFile>(file);
+    file_ = std::make_unique<SoundFile>(file, liveLog ? SoundFile::Growth::Growing : SoundFile::Growth::Fixed);
     // The device is not known yet; most take the file as it is, and Play
     // rebuilds the reader for the few that do not.
     const StreamFormat tentative{std::min(file_->channels(), 2), file_->sampleRate()};
     try {
-        reader_ = std::make_unique<FileReader>(*file_, tentative, 0, ++seekGeneration_);
+        if (liveLog) {
+            follow_ = std::make_unique<LiveFollow>(*file_, file, std::move(liveLog));
+            follow_->setSeamNotice([this] {
+                QMetaObject::invokeMethod(completionTarget_.get(), [this] { watchSeams(); }, Qt::QueuedConnection);
+            });
+            follow_->aim();
+        }
+        reader_ = std::make_unique<FileReader>(*file_, tentative, 0, ++seekGeneration_, follow_.get());
     } catch (...) {
         close();
         throw;
@@ -75,9 +89,17 @@ void PlaybackEngine::open(const std::filesystem::path& file)
     readerAtHeld_ = true;
 }
 
+SoundFile& PlaybackEngine::playingFile() const
+{
+    return follow_ ? follow_->heardFile() : *file_;
+}
+
 int32_t PlaybackEngine::lengthMs() const
 {
-    return file_ ? static_cast<int32_t>(framesToMs(file_->frames(), file_->sampleRate())) : 0;
+    if (!file_)
+        return 0;
+    const SoundFile& file = playingFile();
+    return static_cast<int32_t>(framesToMs(file.frames(), file.sampleRate()));
 }
 
 int32_t PlaybackEngine::positionMs() const
@@ -85,15 +107,16 @@ int32_t PlaybackEngine::positionMs() const
     if (!file_)
         return 0;
     const int64_t frame = state_ == State::Playing ? heardFrame() : heldFrame_;
-    return static_cast<int32_t>(framesToMs(frame, file_->sampleRate()));
+    return static_cast<int32_t>(framesToMs(frame, playingFile().sampleRate()));
 }
 
 void PlaybackEngine::seek(int32_t ms)
 {
     if (!file_)
         return;
+    const SoundFile& file = playingFile();
     const int32_t clamped = std::clamp(ms, 0, lengthMs());
-    const int64_t frame = std::min(msToFrames(clamped, file_->sampleRate()), file_->frames());
+    const int64_t frame = std::min(msToFrames(clamped, file.sampleRate()), file.frames());
     if (state_ != State::Playing) {
         requestSeek(frame);
         return;
@@ -114,6 +137,8 @@ void PlaybackEngine::seek(int32_t ms)
 void PlaybackEngine::requestSeek(int64_t frame)
 {
     heldFrame_ = frame;
+    if (follow_)
+        follow_->aim();
     reader_->seek(frame, ++seekGeneration_);
     readerAtHeld_ = state_ != State::Playing;
 }
@@ -121,8 +146,17 @@ void PlaybackEngine::requestSeek(int64_t frame)
 int64_t PlaybackEngine::fileFrameAt(const HeardSnapshot& snapshot, int64_t deviceFrames) const
 {
     const StreamFormat format = reader_->format();
-    const int64_t frame = snapshot.segmentStartFrame + deviceFrames * file_->sampleRate() / format.sampleRate;
-    return std::clamp<int64_t>(frame, 0, file_->frames());
+    const SoundFile& file = playingFile();
+    int64_t startFrame = snapshot.segmentStartFrame;
+    if (follow_) {
+        // Heard past a seam: the stretch continues in the next log from its start.
+        if (const std::optional<int64_t> seam = follow_->heardStart(snapshot.seekGeneration)) {
+            startFrame = 0;
+            deviceFrames -= *seam;
+        }
+    }
+    const int64_t frame = startFrame + deviceFrames * file.sampleRate() / format.sampleRate;
+    return std::clamp<int64_t>(frame, 0, file.frames());
 }
 
 int64_t PlaybackEngine::heardFrame() const
@@ -131,14 +165,48 @@ int64_t PlaybackEngine::heardFrame() const
     // A seek the callback has not reached yet is what the operator asked to hear.
     if (snapshot.seekGeneration != seekGeneration_)
         return heldFrame_;
+    return fileFrameAt(snapshot, heardDeviceFrames(snapshot));
+}
+
+int64_t PlaybackEngine::heardDeviceFrames(const HeardSnapshot& snapshot) const
+{
     // The device plays on between callbacks: count forward from the moment the
     // last buffer handed over starts to sound, but never past its end.
     const double elapsed = static_cast<double>(steadyNowNs() - snapshot.dacTimeNs) * 1e-9;
     const double sinceBuffer = elapsed * reader_->format().sampleRate;
     const int64_t handedOver = snapshot.framesBefore + snapshot.framesInBuffer;
-    const auto deviceFrames = std::clamp<int64_t>(
-        snapshot.framesBefore + static_cast<int64_t>(std::floor(sinceBuffer)), 0, handedOver);
-    return fileFrameAt(snapshot, deviceFrames);
+    return std::clamp<int64_t>(snapshot.framesBefore + static_cast<int64_t>(std::floor(sinceBuffer)), 0,
+                               handedOver);
+}
+
+void PlaybackEngine::watchSeams()
+{
+    if (!follow_)
+        return;
+    if (!seamTimer_) {
+        seamTimer_ = std::make_unique<QTimer>();
+        seamTimer_->setInterval(SeamPollMs);
+        QObject::connect(seamTimer_.get(), &QTimer::timeout, [this] {
+            if (!follow_ || !follow_->seamPending()) {
+                seamTimer_->stop();
+                return;
+            }
+            if (state_ != State::Playing)
+                return;
+            const HeardSnapshot snapshot = reader_->feed().snapshot();
+            if (snapshot.seekGeneration == seekGeneration_)
+                passHeardSeams(heardDeviceFrames(snapshot));
+        });
+    }
+    seamTimer_->start();
+}
+
+void PlaybackEngine::passHeardSeams(int64_t heardDeviceFrames)
+{
+    while (const std::optional<std::filesystem::path> next = follow_->advance(seekGeneration_, heardDeviceFrames)) {
+        if (logChanged_)
+            logChanged_(*next);
+    }
 }
 
 void PlaybackEngine::ensureReader(const StreamFormat& format)
@@ -151,10 +219,12 @@ void PlaybackEngine::ensureReader(const StreamFormat& format)
     // One reader at a time may use the file: the old one goes first.
     const StreamFormat previous = reader_->format();
     reader_.reset();
+    if (follow_)
+        follow_->aim();
     try {
-        reader_ = std::make_unique<FileReader>(*file_, format, heldFrame_, ++seekGeneration_);
+        reader_ = std::make_unique<FileReader>(playingFile(), format, heldFrame_, ++seekGeneration_, follow_.get());
     } catch (...) {
-        reader_ = std::make_unique<FileReader>(*file_, previous, heldFrame_, ++seekGeneration_);
+        reader_ = std::make_unique<FileReader>(playingFile(), previous, heldFrame_, ++seekGeneration_, follow_.get());
         throw;
     }
     readerAtHeld_ = true;
@@ -362,9 +432,10 @@ void PlaybackEngine::handleCompletion(uint64_t run)
         }
         return;
     }
-    heldFrame_ = reader_->reachedDeclaredEnd()
-                     ? file_->frames()
-                     : fileFrameAt(snapshot, snapshot.framesBefore + snapshot.framesInBuffer);
+    const int64_t handedOver = snapshot.framesBefore + snapshot.framesInBuffer;
+    if (follow_)
+        passHeardSeams(handedOver);
+    heldFrame_ = reader_->reachedDeclaredEnd() ? playingFile().frames() : fileFrameAt(snapshot, handedOver);
     finishPlayback();
 }
 

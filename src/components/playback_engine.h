@@ -1,5 +1,6 @@
 #pragma once
 
+#include "components/live_follow.h"
 #include "components/playback_feed.h"
 #include "components/portaudio_session.h"
 
@@ -14,6 +15,7 @@
 #include <optional>
 
 class QObject;
+class QTimer;
 
 namespace tarnveil {
 
@@ -42,10 +44,17 @@ public:
     PlaybackEngine& operator=(const PlaybackEngine&) = delete;
 
     // Closes what was open, then opens `file` at position 0 and starts decoding
-    // ahead. Throws Failure; the player is then left without a file.
-    void open(const std::filesystem::path& file);
+    // ahead. Throws Failure; the player is then left without a file. With
+    // `liveLog`, `file` is the log being recorded: playback follows it as it
+    // grows and on into the next log (see LiveFollow).
+    void open(const std::filesystem::path& file, LiveLogSource liveLog = {});
     void close();
     bool isOpen() const { return file_ != nullptr; }
+    bool following() const { return follow_ != nullptr; }
+
+    // Runs on the GUI thread when the seam into the next log has been heard;
+    // positions and the length refer to that log from then on.
+    void setLogChanged(std::function<void(const std::filesystem::path&)> changed) { logChanged_ = std::move(changed); }
 
     int32_t lengthMs() const;
     int32_t positionMs() const;
@@ -94,7 +103,12 @@ private:
     void handleDeviceLoss(uint64_t run);
     void finishPlayback();
     int64_t heardFrame() const;
+    int64_t heardDeviceFrames(const HeardSnapshot& snapshot) const;
     int64_t fileFrameAt(const HeardSnapshot& snapshot, int64_t deviceFrames) const;
+    // The file positions and the length refer to: the one being heard.
+    SoundFile& playingFile() const;
+    void watchSeams();
+    void passHeardSeams(int64_t heardDeviceFrames);
     void requestSeek(int64_t frame);
     bool waitUntilPrimed(std::chrono::milliseconds timeout);
     void ensureReader(const StreamFormat& format);
@@ -103,6 +117,7 @@ private:
     void haltStream();
 
     std::function<void()> ended_;
+    std::function<void(const std::filesystem::path&)> logChanged_;
     // Receives the queued completion calls; destroyed with the engine, which
     // discards calls still queued.
     std::unique_ptr<QObject> completionTarget_;
@@ -110,7 +125,10 @@ private:
     // would otherwise hold up the console's start.
     std::optional<PortAudioSession> session_;
     std::unique_ptr<SoundFile> file_;
+    std::unique_ptr<LiveFollow> follow_;
     std::unique_ptr<FileReader> reader_;
+    // Polls for the seam into the next log while one lies ahead in the ring.
+    std::unique_ptr<QTimer> seamTimer_;
     std::unique_ptr<AudioStream> stream_;
     CallbackLink link_;
     State state_ = State::Idle;

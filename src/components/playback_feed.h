@@ -59,6 +59,12 @@ public:
     size_t write(const float* interleaved, size_t frames);
     // Reader thread: the samples written so far end the current segment.
     void markEnd();
+    // Reader thread: frames written since the current segment started.
+    int64_t segmentFramesWritten() const
+    {
+        return static_cast<int64_t>((ring_.producerIndex() - segmentStartIndex_.load(std::memory_order_relaxed)) /
+                                    static_cast<uint64_t>(channels_));
+    }
 
     // GUI thread, stream stopped: frames of silence that push the device's
     // queue out after the last sample, so that it is heard before the stream ends.

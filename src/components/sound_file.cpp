@@ -1,5 +1,6 @@
 #include "components/sound_file.h"
 
+#include "components/growing_wave_io.h"
 #include "platform/failure.h"
 
 #include <fcntl.h>
@@ -18,7 +19,7 @@ namespace {
 constexpr int MaxSampleRate = 768000;
 } // namespace
 
-SoundFile::SoundFile(const std::filesystem::path& file)
+SoundFile::SoundFile(const std::filesystem::path& file, Growth growth)
 {
     const std::string name = file.string();
     // O_NONBLOCK keeps a FIFO or device node under a log's name from hanging the
@@ -40,6 +41,13 @@ SoundFile::SoundFile(const std::filesystem::path& file)
         if (flags >= 0)
             fcntl(descriptor_, F_SETFL, flags & ~O_NONBLOCK);
 
+        if (growth == Growth::Growing) {
+            try {
+                growing_ = std::make_unique<GrowingWaveIo>(descriptor_, name);
+            } catch (const Failure&) {
+                // Whatever its header says, a file of another shape plays as far as that.
+            }
+        }
         openHandle(info_, name);
         if (info_.channels < 1 || info_.samplerate < 1 || info_.frames < 0)
             throw Failure(FailureCode::InvalidFileFormat, name + ": no playable audio");
@@ -49,7 +57,7 @@ SoundFile::SoundFile(const std::filesystem::path& file)
         if (info_.samplerate > MaxSampleRate)
             throw Failure(FailureCode::InvalidFileFormat,
                           name + ": sample rate of " + std::to_string(info_.samplerate) + " Hz");
-        if (framesToMs(info_.frames, info_.samplerate) > std::numeric_limits<int32_t>::max())
+        if (framesToMs(frames(), info_.samplerate) > std::numeric_limits<int32_t>::max())
             throw Failure(FailureCode::Overflow, name + " lasts longer than 24 days");
 
         channelMap_.resize(static_cast<size_t>(info_.channels));
@@ -67,10 +75,14 @@ void SoundFile::openHandle(SF_INFO& info, const std::string& name)
 {
     // libsndfile leaves the descriptor to us, so that it is closed exactly once
     // whether its open succeeds or not.
-    handle_.reset(sf_open_fd(descriptor_, SFM_READ, &info, SF_FALSE));
+    if (growing_)
+        handle_.reset(sf_open_virtual(growing_->callbacks(), SFM_READ, &info, growing_.get()));
+    else
+        handle_.reset(sf_open_fd(descriptor_, SFM_READ, &info, SF_FALSE));
     if (!handle_)
         throw Failure(FailureCode::InvalidFileFormat, name + ": " + sf_strerror(nullptr));
     position_ = 0;
+    openedEmpty_ = growing_ && growing_->frames() == 0;
 }
 
 SoundFile::~SoundFile()
@@ -79,8 +91,36 @@ SoundFile::~SoundFile()
     ::close(descriptor_);
 }
 
+int64_t SoundFile::frames() const
+{
+    return growing_ ? growing_->frames() : info_.frames;
+}
+
+void SoundFile::reopen()
+{
+    handle_.reset();
+    if (!growing_ && lseek(descriptor_, 0, SEEK_SET) != 0)
+        return;
+    // Other threads read info_: the reopened file's description goes elsewhere.
+    SF_INFO again{};
+    try {
+        openHandle(again, {});
+    } catch (const Failure&) {
+        // Reads and seeks report the file as unreadable from here on.
+    }
+}
+
 int64_t SoundFile::read(float* interleaved, int64_t count)
 {
+    if (growing_) {
+        // Never past what is wholly recorded: a read that stops inside a frame
+        // or a GSM block leaves the decoder out of step with the file.
+        count = std::min(count, frames() - position_);
+        if (count <= 0)
+            return 0;
+        if (openedEmpty_)
+            reopen();
+    }
     if (!handle_)
         return 0;
     const sf_count_t got = sf_readf_float(handle_.get(), interleaved, count);
@@ -100,17 +140,10 @@ bool SoundFile::seek(int64_t frame)
         position_ = frame;
         return true;
     }
-    if (frame < position_) {
-        handle_.reset();
-        if (lseek(descriptor_, 0, SEEK_SET) != 0)
+    if (frame < position_ || openedEmpty_) {
+        reopen();
+        if (!handle_)
             return false;
-        // Other threads read info_: the reopened file's description goes elsewhere.
-        SF_INFO again{};
-        try {
-            openHandle(again, {});
-        } catch (const Failure&) {
-            return false;
-        }
     }
     return skip(frame - position_);
 }

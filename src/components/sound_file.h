@@ -10,6 +10,8 @@
 
 namespace tarnveil {
 
+class GrowingWaveIo;
+
 // One audio file open for reading through libsndfile. Opening reads the header
 // only, so a log of any size opens at once. Reading and seeking belong to one
 // thread at a time (the player's reader thread once playback is set up).
@@ -18,12 +20,18 @@ public:
     // Throws Failure: FileNotFound, PermissionDenied, ... from the system, or
     // InvalidFileFormat with libsndfile's own text when the content is no audio
     // it can read.
-    explicit SoundFile(const std::filesystem::path& file);
+    //
+    // A Growing file is a log the logger is still recording: it is read past
+    // the sizes its header states, up to the whole frames the file holds (see
+    // growing()). A file whose header cannot be followed opens as a fixed one.
+    enum class Growth { Fixed, Growing };
+    explicit SoundFile(const std::filesystem::path& file, Growth growth = Growth::Fixed);
     ~SoundFile();
     SoundFile(const SoundFile&) = delete;
     SoundFile& operator=(const SoundFile&) = delete;
 
-    int64_t frames() const { return info_.frames; }
+    // Any thread. For a growing file, the frames wholly recorded at the reader's last look.
+    int64_t frames() const;
     int sampleRate() const { return info_.samplerate; }
     int channels() const { return info_.channels; }
     int format() const { return info_.format; }
@@ -44,8 +52,12 @@ public:
     // readable through the open handle, but the log is gone for the operator.
     bool unlinked() const;
 
+    // The growing file's view of its length, or nullptr for a fixed file.
+    GrowingWaveIo* growing() const { return growing_.get(); }
+
 private:
     void openHandle(SF_INFO& info, const std::string& name);
+    void reopen();
     bool skip(int64_t frames);
 
     struct SndfileCloser {
@@ -53,6 +65,10 @@ private:
     };
 
     int descriptor_ = -1;
+    std::unique_ptr<GrowingWaveIo> growing_;
+    // A block codec decodes its first block as it opens: opened before that
+    // block was recorded, the handle must be opened again once it is there.
+    bool openedEmpty_ = false;
     SF_INFO info_{};
     std::unique_ptr<SNDFILE, SndfileCloser> handle_;
     std::vector<int> channelMap_;

@@ -16,6 +16,10 @@ WavePlayer::WavePlayer(QObject* parent)
       // PlaybackRunning; queueing this one too keeps the two in order.
       engine_(std::make_unique<PlaybackEngine>([this] { post(&WavePlayer::PlaybackStopped); }))
 {
+    engine_->setLogChanged([this](const std::filesystem::path& file) {
+        fileName_ = file;
+        QMetaObject::invokeMethod(this, [this, file] { emit LogChanged(file); }, Qt::QueuedConnection);
+    });
 }
 
 WavePlayer::~WavePlayer() = default;
@@ -30,14 +34,19 @@ void WavePlayer::setDeviceID(int32_t device)
     deviceId_ = device;
 }
 
-void WavePlayer::setFileName(const std::filesystem::path& file)
+void WavePlayer::setFileName(const std::filesystem::path& file, LiveLogSource liveLog)
 {
     if (engine_->state() != PlaybackEngine::State::Idle) {
         engine_->stop();
         post(&WavePlayer::PlaybackStopped);
     }
     fileName_ = file;
-    engine_->open(file);
+    engine_->open(file, std::move(liveLog));
+}
+
+bool WavePlayer::isFollowing() const
+{
+    return engine_->following();
 }
 
 int32_t WavePlayer::LengthMs() const

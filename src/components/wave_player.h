@@ -1,5 +1,7 @@
 #pragma once
 
+#include "components/live_follow.h"
+
 #include <QObject>
 
 #include <cstdint>
@@ -40,6 +42,9 @@ struct LevelReading {
 //  - PlaybackStopped after Stop of a playing or paused file, when a new
 //    FileName interrupts one, and once the last sample of a file played to its
 //    end has been heard (also when the file was cut short or deleted meanwhile).
+//  - LogChanged when playback following a live log has gone on into the next
+//    log and its first sample is heard; FileName, Length and Position refer to
+//    that log from then on.
 // Stop while idle, Resume unless paused, and Pause raise nothing. Samples
 // reach the device as 32-bit floats, at the file's rate unless the device
 // refuses it.
@@ -57,7 +62,12 @@ public:
 
     // Opens the file (stopping what plays); Length then reports it and Position is 0.
     // Throws when the file is missing, unreadable or no audio; no file is open then.
-    void setFileName(const std::filesystem::path& file);
+    // With `liveLog`, the file is the log being recorded: playback does not end
+    // at what has been recorded so far but follows the log as it grows, and on
+    // into the next log when `liveLog` names another one (see LiveFollow).
+    void setFileName(const std::filesystem::path& file, LiveLogSource liveLog = {});
+    // Whether the open file was opened as the log being recorded.
+    bool isFollowing() const;
     const std::filesystem::path& FileName() const { return fileName_; }
 
     const PlayerWave& Wave() const { return wave_; }
@@ -87,6 +97,7 @@ public:
 signals:
     void PlaybackRunning();
     void PlaybackStopped();
+    void LogChanged(const std::filesystem::path& file);
 
 private:
     void post(void (WavePlayer::*event)());

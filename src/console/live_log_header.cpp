@@ -64,17 +64,17 @@ bool isFolder(const std::filesystem::path& path)
 
 // The name CurFile gives, or std::nullopt when there is no CurFile in a
 // reachable logger folder (the logger is not recording).
-std::optional<std::string> readCurFile(const Module1& module)
+std::optional<std::string> readCurFile(const DriveMap& drives, const std::string& loggerDrive)
 {
-    const std::string curFileName = module.LoggerDrive + ":\\logger\\CurFile";
-    const std::filesystem::path curFile = module.drives.resolve(curFileName);
+    const std::string curFileName = loggerDrive + ":\\logger\\CurFile";
+    const std::filesystem::path curFile = drives.resolve(curFileName);
     // No lock and no write access: the logger keeps CurFile open and rewrites it.
     UniqueFd fd(::open(curFile.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) {
         const int error = errno;
         if (error == ENOENT) {
-            const std::string folderName = module.LoggerDrive + ":\\logger";
-            if (isFolder(module.drives.resolve(folderName)))
+            const std::string folderName = loggerDrive + ":\\logger";
+            if (isFolder(drives.resolve(folderName)))
                 return std::nullopt;
             throw Failure(FailureCode::PathNotFound, folderName);
         }
@@ -115,11 +115,19 @@ void rewriteSizes(const DriveMap& drives, const std::string& logPath)
 
 void FixLiveLogHeader(Module1& module, const std::string& selectedLogPath)
 {
-    const std::optional<std::string> liveName = readCurFile(module);
+    const std::optional<std::string> liveName = readCurFile(module.drives, module.LoggerDrive);
     module.CurrentLogPath = module.LoggerDrive + liveName.value_or(std::string());
     if (!liveName || liveName->empty() || module.CurrentLogPath != selectedLogPath)
         return;
     rewriteSizes(module.drives, selectedLogPath);
+}
+
+std::optional<std::filesystem::path> currentLiveLog(const DriveMap& drives, const std::string& loggerDrive)
+{
+    const std::optional<std::string> liveName = readCurFile(drives, loggerDrive);
+    if (!liveName || liveName->empty())
+        return std::nullopt;
+    return drives.resolve(loggerDrive + *liveName);
 }
 
 } // namespace tarnveil

@@ -317,6 +317,9 @@ void mnuMenu::connectHandlers()
             guarded([playback] { playback->WavePlayer_PlaybackRunning(); }));
     connect(WavePlayer, &WavePlayer::PlaybackStopped, this,
             guarded([playback] { playback->WavePlayer_PlaybackStopped(); }));
+    connect(WavePlayer, &WavePlayer::LogChanged, this, [playback](const std::filesystem::path& file) {
+        runHandler([playback, &file] { playback->WavePlayer_LogChanged(file); });
+    });
 
     for (std::size_t i = 0; i < RangeOptionCount; ++i) {
         const auto index = static_cast<int16_t>(i);

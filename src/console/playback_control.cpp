@@ -8,6 +8,7 @@
 #include "platform/drive_map.h"
 #include "windows/error_window.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -23,6 +24,12 @@ namespace {
 constexpr std::array<int32_t, RangeOptionCount> RangeOptionThresholds{0, 10000, 60000, 300000, 1800000,
                                                                        3600000};
 } // namespace
+
+void enableRangeOptions(const ConsoleControls& controls, int32_t length)
+{
+    for (std::size_t i = 1; i < RangeOptionCount; ++i)
+        controls.optRange[i]->setEnabled(length > RangeOptionThresholds[i]);
+}
 
 PlaybackControl::PlaybackControl(Module1& module, ConsoleState& state, const ConsoleControls& controls)
     : module_(module), state_(state), controls_(controls)
@@ -75,7 +82,13 @@ void PlaybackControl::openSelectedLog()
 
     FixLiveLogHeader(module_, state_.SelectedLogPath);
     player.setDeviceID(static_cast<int32_t>(module_.PlayDevice));
-    player.setFileName(module_.drives.resolve(state_.SelectedLogPath));
+    LiveLogSource liveLog;
+    if (module_.CurrentLogPath == state_.SelectedLogPath) {
+        // The player asks on its reader thread, so it gets copies, not the
+        // settings that the preferences window may change meanwhile.
+        liveLog = [&drives = module_.drives, drive = module_.LoggerDrive] { return currentLiveLog(drives, drive); };
+    }
+    player.setFileName(module_.drives.resolve(state_.SelectedLogPath), std::move(liveLog));
 
     const int32_t span = state_.RangeLengths.at(static_cast<std::size_t>(state_.RangeIndex));
     const int32_t length = player.Wave().Length();
@@ -90,8 +103,7 @@ void PlaybackControl::openSelectedLog()
         player.setPosition(slider.Min());
     }
 
-    for (std::size_t i = 1; i < RangeOptionCount; ++i)
-        controls_.optRange[i]->setEnabled(length > RangeOptionThresholds[i]);
+    enableRangeOptions(controls_, length);
 
     player.Play();
 }
@@ -135,6 +147,36 @@ void PlaybackControl::WavePlayer_PlaybackStopped()
     controls_.lblDown->setText(QStringLiteral("     "));
     controls_.lblTime->setText(QStringLiteral("    "));
     controls_.cmdPlay->setFocus();
+}
+
+void PlaybackControl::WavePlayer_LogChanged(const std::filesystem::path& file)
+{
+    // The logger names its logs in the folder the console lists, so the new
+    // log sits beside the old one; the list may not show it yet, as it is
+    // filled once at start.
+    const QByteArray fileName = QByteArray::fromStdString(file.filename().string());
+    QListWidgetItem* item = nullptr;
+    for (int i = 0; i < controls_.lstLogs->count() && item == nullptr; ++i) {
+        if (controls_.lstLogs->item(i)->data(Qt::UserRole).toByteArray() == fileName)
+            item = controls_.lstLogs->item(i);
+    }
+    if (item == nullptr) {
+        item = new QListWidgetItem(QFile::decodeName(fileName));
+        item->setData(Qt::UserRole, fileName);
+        controls_.lstLogs->addItem(item);
+    }
+    controls_.lstLogs->setCurrentItem(item);
+    controls_.lstLogs->scrollToItem(item);
+    const std::size_t folderEnd = state_.SelectedLogPath.rfind('\\');
+    state_.SelectedLogPath = state_.SelectedLogPath.substr(0, folderEnd + 1) + fileName.toStdString();
+
+    // The slider starts over on the new log, as when a log is opened.
+    WavePlayer& player = *controls_.WavePlayer;
+    const int32_t length = player.Wave().Length();
+    controls_.TrackBar->setMin(0);
+    controls_.TrackBar->setMax(state_.RangeIndex != 0 ? state_.RangeLengths.at(static_cast<std::size_t>(state_.RangeIndex))
+                                                     : length);
+    enableRangeOptions(controls_, length);
 }
 
 } // namespace tarnveil

@@ -2,6 +2,8 @@
 
 #include "console/console_state.h"
 
+#include <filesystem>
+
 namespace tarnveil {
 
 struct Module1;
@@ -22,6 +24,8 @@ public:
 
     void WavePlayer_PlaybackRunning();
     void WavePlayer_PlaybackStopped();
+    // Playback following the live log has gone on into the next log.
+    void WavePlayer_LogChanged(const std::filesystem::path& file);
 
 private:
     void openSelectedLog();
@@ -30,5 +34,8 @@ private:
     ConsoleState& state_;
     const ConsoleControls& controls_;
 };
+
+// Enables the range options 1 to 5 that fit a log of `length` milliseconds.
+void enableRangeOptions(const ConsoleControls& controls, int32_t length);
 
 } // namespace tarnveil

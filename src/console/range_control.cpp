@@ -63,6 +63,14 @@ void RangeControl::Timer1_Timer()
     module_.FormatTime();
     controls_.lblDown->setText(QString::fromStdString(module_.TimeText));
 
+    if (player.isFollowing()) {
+        // The log is still being recorded: its length grows from tick to tick.
+        const int32_t length = player.Wave().Length();
+        if (state_.RangeIndex == 0)
+            slider.setMax(length);
+        enableRangeOptions(controls_, length);
+    }
+
     slider.setPosition(player.Position());
     const int32_t position = slider.Position();
     if (position >= slider.Max()) {

@@ -49,6 +49,12 @@ void prepareAudioEnvironment()
         << "  slave.pcm \"null\"\n"
         << "  file \"" << captureFilePath().string() << "\"\n"
         << "  format \"raw\"\n"
+        << "}\n"
+        << "pcm." << PacedCaptureDeviceName << " {\n"
+        << "  type file\n"
+        << "  slave.pcm \"pulse\"\n"
+        << "  file \"" << captureFilePath().string() << "\"\n"
+        << "  format \"raw\"\n"
         << "}\n";
     out.close();
     const std::string path = "/usr/share/alsa/alsa.conf:" + config.string();
@@ -86,6 +92,11 @@ std::vector<char> readCapture()
 int captureDeviceNumber()
 {
     return deviceNumberNamed(QString::fromLatin1(CaptureDeviceName));
+}
+
+int pacedCaptureDeviceNumber()
+{
+    return soundServerRunning() ? deviceNumberNamed(QString::fromLatin1(PacedCaptureDeviceName)) : -1;
 }
 
 int pulseDeviceNumber()

@@ -10,6 +10,9 @@ namespace tarnveil::test {
 // Name of the output device that writes every sample it is given to captureFile().
 // It is not paced: it plays as fast as it is fed.
 inline constexpr const char* CaptureDeviceName = "tarnveil_capture";
+// The same, but paced by the sound server's null sink: it takes samples in real
+// time, as a sound card does, for playback that keeps up with a recording.
+inline constexpr const char* PacedCaptureDeviceName = "tarnveil_paced_capture";
 
 // Must run before PortAudio is first initialised in the process: points ALSA at a
 // private configuration that defines the capture device. test_main calls it.
@@ -41,6 +44,8 @@ std::vector<char> readCapture();
 // Device number of the capture device in WaveOut's list, or -1 when PortAudio does
 // not list it.
 int captureDeviceNumber();
+// Device number of the paced capture device, or -1 without it or without a sound server.
+int pacedCaptureDeviceNumber();
 
 // Device number of the sound server's device ("pulse", else "default"), or -1.
 int pulseDeviceNumber();

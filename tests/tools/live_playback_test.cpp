@@ -1,20 +1,24 @@
 // The console and the logger together: the console plays the log the logger is
-// recording, through the header fix-up, and the logger still finishes that file
-// properly afterwards.
+// recording, through the header fix-up, follows it as it grows and on into the
+// next logs, and the logger still finishes its files properly.
 
 #include "console_fixture.h"
 #include "logger_support.h"
 
+#include "components/track_bar.h"
 #include "components/wave_player.h"
 #include "support/audio_env.h"
 
+#include <QLabel>
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
 #include <cstring>
+#include <fstream>
 
 namespace tarnveil::test {
 namespace {
@@ -24,8 +28,8 @@ namespace fs = std::filesystem;
 
 using LiveLogPlayback = ConsoleTest;
 
-// The captured stream: 32-bit float stereo frames, as the player hands them to the device.
-std::vector<float> capturedStereo()
+// The captured stream: 32-bit float frames, as the player hands them to the device.
+std::vector<float> capturedSamples()
 {
     const std::vector<char> bytes = readCapture();
     std::vector<float> samples(bytes.size() / sizeof(float));
@@ -33,10 +37,44 @@ std::vector<float> capturedStereo()
     return samples;
 }
 
+// The capture device takes samples faster than any reader supplies them, so the
+// player fills its waits with silence: frames silent in every channel are left
+// out wherever they are compared.
+void appendSounding(std::vector<float>& into, const float* samples, int64_t frames, int channels)
+{
+    for (int64_t f = 0; f < frames; ++f) {
+        const float* frame = samples + f * channels;
+        if (std::any_of(frame, frame + channels, [](float sample) { return sample != 0.0F; }))
+            into.insert(into.end(), frame, frame + channels);
+    }
+}
+
+// The frame count in a WAV file's fact chunk (block codecs pad their last
+// block), or -1 without one.
+int64_t factFrames(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::vector<uint8_t> head(512);
+    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+    const auto le32 = [&](size_t at) {
+        return uint32_t{head[at]} | uint32_t{head[at + 1]} << 8 | uint32_t{head[at + 2]} << 16 |
+               uint32_t{head[at + 3]} << 24;
+    };
+    for (size_t at = 12; at + 12 <= head.size();) {
+        if (std::memcmp(&head[at], "fact", 4) == 0)
+            return le32(at + 8);
+        if (std::memcmp(&head[at], "data", 4) == 0)
+            break;
+        at += 8 + le32(at + 4) + (le32(at + 4) & 1U);
+    }
+    return -1;
+}
+
 TEST_F(LiveLogPlayback, TheConsoleHearsWhatTheLoggerRecordedAndTheLoggerStillFinishesTheFile)
 {
-    if (!useCaptureDevice())
-        GTEST_SKIP() << "no capture device";
+    playDevice = pacedCaptureDeviceNumber();
+    if (playDevice < 0)
+        GTEST_SKIP() << "no paced capture device";
     constexpr int Rate = 8000;
     constexpr int BytesPerFrame = 4; // 16-bit stereo
     auto logger = startLogger({"--root", QString::fromStdString(loggerDir.path().string()), "--rate",
@@ -61,17 +99,27 @@ TEST_F(LiveLogPlayback, TheConsoleHearsWhatTheLoggerRecordedAndTheLoggerStillFin
     QSignalSpy stopped(w.WavePlayer, &WavePlayer::PlaybackStopped);
     const auto recordedBefore = static_cast<int64_t>((fs::file_size(logs / name) - 46) / BytesPerFrame);
     QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
-    // The capture device is unpaced: the whole recording so far plays at once.
-    ASSERT_TRUE(waitFor([&] { return !stopped.isEmpty() && module.PlayerOpen == 0; }, 20000));
+    // Playback goes on after what had been recorded at Play, keeping up with
+    // the logger until it stops.
+    ASSERT_TRUE(waitFor([&] { return module.PlayerOpen == -1; }, 5000));
     EXPECT_EQ(module.CurrentLogPath, "L:\\logger\\logs\\" + name);
     // The console gave the live header the sizes of what had been recorded by then.
     const HeaderSizes fixed = headerSizes(logs / name);
     EXPECT_GE(int64_t{fixed.data}, recordedBefore * BytesPerFrame);
     EXPECT_EQ(fixed.riff, fixed.data + 46 - 8);
 
+    // Longer than what had been recorded at Play takes to play.
+    const int32_t maxAtPlay = w.TrackBar->Max();
+    QTest::qWait(3500);
+    EXPECT_TRUE(stopped.isEmpty()) << "playback ended while the log was still being recorded";
+    // "Total" spans the log as it grows, and the time left is the distance to the live edge.
+    EXPECT_GE(w.TrackBar->Max(), maxAtPlay + 3000);
+    EXPECT_NEAR(w.lblDown->text().section(':', 1).toInt(),
+                (w.WavePlayer->Wave().Length() - w.WavePlayer->Position()) / 1000.0, 1.0);
     logger->terminate();
     ASSERT_TRUE(logger->waitForFinished(10000));
     EXPECT_EQ(logger->exitCode(), 0) << logger->readAllStandardError().toStdString();
+    ASSERT_TRUE(waitFor([&] { return !stopped.isEmpty() && module.PlayerOpen == 0; }, 10000));
 
     // The finished file: true sizes, despite the console's rewrite in between.
     const auto file = logs / name;
@@ -84,35 +132,111 @@ TEST_F(LiveLogPlayback, TheConsoleHearsWhatTheLoggerRecordedAndTheLoggerStillFin
     ASSERT_FALSE(marks.empty());
     EXPECT_EQ(marks.back().frame, (log.frames - 1) / Rate * Rate);
 
-    // What was heard is the recording from its first frame, sample for sample,
-    // and at least as much as had been recorded when Play was pressed. The
-    // capture device takes samples faster than any reader supplies them, so the
-    // player fills its waits with silence: silent frames are left out on both sides.
-    const auto sounding = [](float left, float right) { return left != 0.0F || right != 0.0F; };
+    // What was heard is the whole recording, sample for sample: the part
+    // recorded before Play and everything the logger appended while it played.
     std::vector<float> heard;
-    const std::vector<float> captured = capturedStereo();
-    for (size_t i = 0; i + 1 < captured.size(); i += 2) {
-        if (sounding(captured[i], captured[i + 1]))
-            heard.insert(heard.end(), {captured[i], captured[i + 1]});
-    }
+    const std::vector<float> captured = capturedSamples();
+    appendSounding(heard, captured.data(), static_cast<int64_t>(captured.size() / 2), 2);
     std::vector<float> recorded;
-    int64_t soundingBefore = 0;
-    for (int64_t f = 0; f < log.frames; ++f) {
-        if (sounding(log.at(f, 0), log.at(f, 1))) {
-            recorded.insert(recorded.end(), {log.at(f, 0), log.at(f, 1)});
-            soundingBefore += f < recordedBefore ? 1 : 0;
-        }
-    }
-    const auto frames = static_cast<int64_t>(heard.size() / 2);
-    EXPECT_GE(frames, soundingBefore);
-    ASSERT_LE(heard.size(), recorded.size());
-    int64_t mismatches = 0;
-    for (size_t i = 0; i < heard.size(); ++i) {
-        if (heard[i] != recorded[i] && ++mismatches <= 3)
-            ADD_FAILURE() << "sounding frame " << i / 2 << ": heard " << heard[i] << ", recorded " << recorded[i];
-    }
-    EXPECT_EQ(mismatches, 0);
+    appendSounding(recorded, log.samples.data(), log.frames, 2);
+    ASSERT_EQ(heard.size(), recorded.size());
+    EXPECT_TRUE(heard == recorded);
 }
+
+struct LiveFormat {
+    const char* format;
+    int channels;
+};
+
+class LiveLogRotation : public ConsoleTest, public ::testing::WithParamInterface<LiveFormat> {};
+
+// The logger starts a new file every two seconds. Played from the live log,
+// the console goes on into each new log without a gap or a repeated sample,
+// shows it as the selected log, and ends when the logger stops. Formats differ
+// in how a file grows: by frames of 1 to 4 bytes per channel, or by 65-byte
+// GSM blocks of 320 samples.
+TEST_P(LiveLogRotation, PlaybackRunsOnIntoEachNewLogSampleForSampleUntilTheLoggerStops)
+{
+    // Paced, as a sound card is: an unpaced device would spend the waits for
+    // the logger writing silence as fast as it can.
+    playDevice = pacedCaptureDeviceNumber();
+    if (playDevice < 0)
+        GTEST_SKIP() << "no paced capture device";
+    const LiveFormat format = GetParam();
+    constexpr int Rate = 8000;
+    auto logger = startLogger({"--root", QString::fromStdString(loggerDir.path().string()), "--rate",
+                               QString::number(Rate), "--channels", QString::number(format.channels), "--format",
+                               QString::fromLatin1(format.format), "--period", "2s", "--no-align"});
+    // The console lists the logs once, at start: it starts right after a
+    // rotation, once the new live log holds a few samples, and plays that.
+    std::optional<std::string> earlier;
+    ASSERT_TRUE(waitFor([&] { return (earlier = readCurFileText(loggerDir.path())) && earlier->size() > 14; }, 5000));
+    std::string first;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const auto text = readCurFileText(loggerDir.path());
+            std::error_code ignored;
+            if (!text || text->size() <= 14 || *text == *earlier)
+                return false;
+            first = text->substr(14);
+            return fs::file_size(logs / first, ignored) > 200 && !ignored;
+        },
+        5000));
+    mnuMenu& w = openWindow();
+    QSignalSpy changed(w.WavePlayer, &WavePlayer::LogChanged);
+    QSignalSpy stopped(w.WavePlayer, &WavePlayer::PlaybackStopped);
+    selectLog(QString::fromStdString(first));
+    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    ASSERT_TRUE(ConsoleTest::waitFor([&] { return module.PlayerOpen == -1; }, 5000));
+    ASSERT_EQ(module.CurrentLogPath, "L:\\logger\\logs\\" + first) << "the log was not live at Play";
+
+    ASSERT_TRUE(ConsoleTest::waitFor([&] { return changed.size() >= 2; }, 12000));
+    EXPECT_TRUE(stopped.isEmpty());
+    // The console is on the log now heard: selected in the list (which did not
+    // list it at start), named as the selected log, and the slider spans it.
+    const auto now = changed.last().at(0).value<std::filesystem::path>().filename().string();
+    ASSERT_NE(w.lstLogs->currentItem(), nullptr);
+    EXPECT_EQ(w.lstLogs->currentItem()->text().toStdString(), now);
+    EXPECT_EQ(w.SelectedLogPath, "L:\\logger\\logs\\" + now);
+    EXPECT_EQ(w.WavePlayer->FileName().filename().string(), now);
+    EXPECT_LT(w.WavePlayer->Wave().Length(), 2001);
+
+    logger->terminate();
+    ASSERT_TRUE(logger->waitForFinished(10000));
+    EXPECT_EQ(logger->exitCode(), 0) << logger->readAllStandardError().toStdString();
+    ASSERT_TRUE(ConsoleTest::waitFor([&] { return !stopped.isEmpty() && module.PlayerOpen == 0; }, 10000));
+
+    // Heard: the logs from the one played on, joined end to end, to the last
+    // frame the logger wrote.
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(logs)) {
+        if (entry.path().filename().string() >= first)
+            names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    ASSERT_GE(names.size(), 3U);
+    const int heardChannels = std::min(format.channels, 2);
+    std::vector<float> recorded;
+    for (const std::string& name : names) {
+        const DecodedLog log = decodeLog(logs / name);
+        const int64_t fact = factFrames(logs / name);
+        appendSounding(recorded, log.samples.data(), fact >= 0 ? std::min(fact, log.frames) : log.frames,
+                       heardChannels);
+    }
+    std::vector<float> heard;
+    const std::vector<float> captured = capturedSamples();
+    appendSounding(heard, captured.data(), static_cast<int64_t>(captured.size()) / heardChannels, heardChannels);
+    ASSERT_EQ(heard.size(), recorded.size()) << "heard " << heard.size() / heardChannels << " sounding frames";
+    const auto differ = std::mismatch(heard.begin(), heard.end(), recorded.begin());
+    EXPECT_TRUE(differ.first == heard.end())
+        << "first difference at sounding frame " << (differ.first - heard.begin()) / heardChannels;
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, LiveLogRotation,
+                         ::testing::Values(LiveFormat{"pcm8", 2}, LiveFormat{"pcm16", 2}, LiveFormat{"pcm24", 2},
+                                           LiveFormat{"pcm32", 2}, LiveFormat{"float", 2}, LiveFormat{"alaw", 1},
+                                           LiveFormat{"ulaw", 2}, LiveFormat{"gsm", 1}),
+                         [](const ::testing::TestParamInfo<LiveFormat>& info) { return info.param.format; });
 
 } // namespace
 } // namespace tarnveil::test

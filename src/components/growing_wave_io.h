@@ -1,0 +1,87 @@
+#pragma once
+
+#include <sndfile.h>
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tarnveil {
+
+// Where the samples of a RIFF WAVE file lie and how they are cut into blocks.
+struct WaveLayout {
+    uint64_t dataOffset = 0;     // first byte of the samples
+    uint64_t dataSizeOffset = 0; // the data chunk's size field
+    uint32_t dataSize = 0;       // as the header says it (stale while the file is recorded)
+    uint16_t formatTag = 0;
+    uint32_t sampleRate = 0;
+    uint16_t blockAlign = 0;     // bytes of one block: one frame, or one GSM block
+    uint32_t framesPerBlock = 1;
+    std::optional<uint64_t> factOffset; // the fact chunk's frame count, when there is one
+};
+
+// Walks the chunks of `head`, the first bytes of a file, up to the data chunk.
+// std::nullopt unless they are RIFF WAVE with a format chunk of at least 16
+// bytes before the data chunk, all within `head`.
+std::optional<WaveLayout> readWaveLayout(std::span<const uint8_t> head);
+
+// Shows libsndfile a log that the logger is still recording, through its
+// virtual I/O over a descriptor, without writing to the file: the header is
+// served from memory with sizes that let the data run on far beyond the file's
+// end, so that stale sizes never stop the decoder. Whoever reads must therefore
+// ask only for frames() frames: those lie wholly in the file. frames() grows with
+// refresh() and stops at the true size once the logger has finished the file.
+class GrowingWaveIo {
+public:
+    // `fd` stays the caller's and must outlive this. Throws Failure
+    // (InvalidFileFormat) when the header is not a WAVE layout this knows.
+    GrowingWaveIo(int fd, const std::string& name);
+    GrowingWaveIo(const GrowingWaveIo&) = delete;
+    GrowingWaveIo& operator=(const GrowingWaveIo&) = delete;
+
+    // For sf_open_virtual, with this object as its user data; each open starts
+    // from the header.
+    SF_VIRTUAL_IO* callbacks();
+
+    const WaveLayout& layout() const { return layout_; }
+
+    // Any thread: frames wholly in the file at the last look.
+    int64_t frames() const { return frames_.load(std::memory_order_acquire); }
+    // Any thread: the count no longer grows.
+    bool settled() const { return settled_.load(std::memory_order_acquire); }
+
+    // Reader thread: looks at the file's length again; returns frames().
+    int64_t refresh();
+    // Reader thread: when the header now holds sizes that match the file's
+    // length (the logger has finished the file), takes them as final and
+    // returns true.
+    bool settleIfFinished();
+    // Reader thread: takes what the file holds now as final (a recording that
+    // was never finished).
+    void settle();
+
+private:
+    static sf_count_t fileLength(void* self);
+    static sf_count_t seekTo(sf_count_t offset, int whence, void* self);
+    static sf_count_t readBytes(void* data, sf_count_t count, void* self);
+    static sf_count_t refuseWrite(const void* data, sf_count_t count, void* self);
+    static sf_count_t tell(void* self);
+
+    int64_t framesIn(uint64_t fileLength, uint32_t dataBytes, uint64_t heldBlocks) const;
+    void takeLength(uint64_t heldBlocks);
+    std::optional<uint64_t> currentLength() const;
+
+    int fd_;
+    WaveLayout layout_;
+    std::vector<uint8_t> header_; // as presented to libsndfile
+    uint64_t presentedLength_ = 0;
+    sf_count_t offset_ = 0;
+    SF_VIRTUAL_IO io_{};
+    std::atomic<int64_t> frames_{0};
+    std::atomic<bool> settled_{false};
+};
+
+} // namespace tarnveil
