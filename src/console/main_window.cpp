@@ -317,7 +317,9 @@ void mnuMenu::connectHandlers()
             guarded([playback] { playback->WavePlayer_PlaybackRunning(); }));
     connect(WavePlayer, &WavePlayer::PlaybackStopped, this,
             guarded([playback] { playback->WavePlayer_PlaybackStopped(); }));
-    connect(WavePlayer, &WavePlayer::LogChanged, this, [playback](const std::filesystem::path& file) {
+    connect(WavePlayer, &WavePlayer::LogChanged, this, [this, playback](const std::filesystem::path& file) {
+        // The logger writes its logs straight into the log folder.
+        logList_->selectLog(QByteArray::fromStdString(file.filename().string()));
         runHandler([playback, &file] { playback->WavePlayer_LogChanged(file); });
     });
 

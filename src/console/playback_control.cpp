@@ -8,7 +8,6 @@
 #include "platform/drive_map.h"
 #include "windows/error_window.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -151,22 +150,7 @@ void PlaybackControl::WavePlayer_PlaybackStopped()
 
 void PlaybackControl::WavePlayer_LogChanged(const std::filesystem::path& file)
 {
-    // The logger names its logs in the folder the console lists, so the new
-    // log sits beside the old one; the list may not show it yet, as it is
-    // filled once at start.
     const QByteArray fileName = QByteArray::fromStdString(file.filename().string());
-    QListWidgetItem* item = nullptr;
-    for (int i = 0; i < controls_.lstLogs->count() && item == nullptr; ++i) {
-        if (controls_.lstLogs->item(i)->data(Qt::UserRole).toByteArray() == fileName)
-            item = controls_.lstLogs->item(i);
-    }
-    if (item == nullptr) {
-        item = new QListWidgetItem(QFile::decodeName(fileName));
-        item->setData(Qt::UserRole, fileName);
-        controls_.lstLogs->addItem(item);
-    }
-    controls_.lstLogs->setCurrentItem(item);
-    controls_.lstLogs->scrollToItem(item);
     const std::size_t folderEnd = state_.SelectedLogPath.rfind('\\');
     state_.SelectedLogPath = state_.SelectedLogPath.substr(0, folderEnd + 1) + fileName.toStdString();
 

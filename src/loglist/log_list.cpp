@@ -117,6 +117,26 @@ void LogList::look(bool loading)
         });
 }
 
+void LogList::selectLog(const QByteArray& path)
+{
+    pendingSelection_.clear();
+    if (selectListed(path))
+        return;
+    pendingSelection_ = path;
+    refresh();
+}
+
+bool LogList::selectListed(const QByteArray& path)
+{
+    const int row = rowOf(*rows_, path);
+    if (row < 0 || row >= list_.count())
+        return false;
+    QListWidgetItem* item = list_.item(row);
+    list_.setCurrentItem(item);
+    list_.scrollToItem(item);
+    return true;
+}
+
 std::vector<std::string> LogList::heldPaths() const
 {
     std::vector<std::string> held;
@@ -137,6 +157,8 @@ void LogList::apply(LogListing listing)
     releaseOwnedInBackground(std::exchange(rows_, std::move(listing.rows)));
     watch(listing.watch);
     module_.ListIndex = list_.count();
+    if (!pendingSelection_.isNull() && selectListed(pendingSelection_))
+        pendingSelection_.clear();
 }
 
 void LogList::rebuild(const LogListing& listing)

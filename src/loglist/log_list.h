@@ -40,6 +40,10 @@ public:
     // stuck on a dead share is never joined by another).
     void refresh();
 
+    // Selects the log at `path` (relative to the log folder), once the list
+    // shows it: a log the folder has just gained comes with the next look.
+    void selectLog(const QByteArray& path);
+
     // A reload has been started and its listing or failure has not come yet.
     bool loading() const { return loading_; }
     // The last reload found no drive behind the drive letter.
@@ -64,6 +68,7 @@ private:
     void watch(const std::vector<std::filesystem::path>& folders);
     void failed(const Failure& failure, bool loading);
     std::vector<std::string> heldPaths() const;
+    bool selectListed(const QByteArray& path);
 
     Module1& module_;
     QListWidget& list_;
@@ -80,6 +85,7 @@ private:
     bool driveMissing_ = false;
     bool announceFill_ = false;
     std::optional<std::string> lastReported_;
+    QByteArray pendingSelection_;
 };
 
 } // namespace tarnveil
