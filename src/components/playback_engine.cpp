@@ -6,6 +6,7 @@
 #include "components/sound_file.h"
 #include "components/wave_player.h"
 #include "platform/failure.h"
+#include "share/drive_lane.h"
 
 #include <QObject>
 
@@ -17,6 +18,16 @@
 namespace tarnveil {
 
 namespace {
+// The GUI thread waits on the reader no longer than this: a reader stuck on a
+// share that has stopped answering must not freeze the console.
+constexpr std::chrono::milliseconds LongestReaderWait{50};
+
+// A file and its reader on their way out; the reader, which uses the file, goes first.
+struct ReleasedFile {
+    std::unique_ptr<SoundFile> file;
+    std::unique_ptr<FileReader> reader;
+};
+
 // Formats to offer a device, best first: the file's own rate and channels (up
 // to two), stereo for devices that will not play mono, then the device's rate
 // and the common rates, converted.
@@ -52,8 +63,8 @@ PlaybackEngine::~PlaybackEngine()
 void PlaybackEngine::close()
 {
     stream_.reset();
-    reader_.reset();
-    file_.reset();
+    if (file_ || reader_)
+        releaseOwnedInBackground(ReleasedFile{std::move(file_), std::move(reader_)});
     state_ = State::Idle;
     heldFrame_ = 0;
     readerAtHeld_ = false;
@@ -62,7 +73,15 @@ void PlaybackEngine::close()
 void PlaybackEngine::open(const std::filesystem::path& file)
 {
     close();
-    file_ = std::make_unique<SoundFile>(file);
+    adopt(std::make_unique<SoundFile>(file));
+}
+
+void PlaybackEngine::adopt(std::unique_ptr<SoundFile> file)
+{
+    close();
+    if (!file)
+        return;
+    file_ = std::move(file);
     // The device is not known yet; most take the file as it is, and Play
     // rebuilds the reader for the few that do not.
     const StreamFormat tentative{std::min(file_->channels(), 2), file_->sampleRate()};
@@ -133,8 +152,13 @@ void PlaybackEngine::ensureReader(const StreamFormat& format)
             requestSeek(heldFrame_);
         return;
     }
-    // One reader at a time may use the file: the old one goes first.
+    // One reader at a time may use the file: the old one goes first. One that
+    // is stuck on a share that has stopped answering takes the file with it.
     const StreamFormat previous = reader_->format();
+    if (!reader_->quitWithin(LongestReaderWait)) {
+        close();
+        throw Failure(FailureCode::DeviceIoError, "the log does not answer");
+    }
     reader_.reset();
     try {
         reader_ = std::make_unique<FileReader>(*file_, format, heldFrame_, ++seekGeneration_);
@@ -196,7 +220,7 @@ bool PlaybackEngine::waitForBufferedAudio(std::chrono::milliseconds timeout)
 void PlaybackEngine::startStream()
 {
     // Starting on a full queue keeps a sluggish first read from being heard as a gap.
-    waitForBufferedAudio(std::chrono::milliseconds(PlayerSettings::PrimeTimeoutMs));
+    waitForBufferedAudio(std::min(std::chrono::milliseconds(PlayerSettings::PrimeTimeoutMs), LongestReaderWait));
     run_.fetch_add(1);
     reader_->handConsumerToCallback();
     try {

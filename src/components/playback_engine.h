@@ -39,6 +39,11 @@ public:
     // Closes what was open, then opens `file` at position 0 and starts decoding
     // ahead. Throws Failure; the player is then left without a file.
     void open(const std::filesystem::path& file);
+    // Closes what was open, then takes `file`, opened elsewhere, as open() does;
+    // null leaves the player without a file.
+    void adopt(std::unique_ptr<SoundFile> file);
+    // The reader and the file are released on a thread of their own: on a share
+    // that has stopped answering, either may wait in the kernel for ever.
     void close();
     bool isOpen() const { return file_ != nullptr; }
 

@@ -1,6 +1,7 @@
 #include "components/wave_player.h"
 
 #include "components/playback_engine.h"
+#include "components/sound_file.h"
 #include "platform/failure.h"
 
 namespace tarnveil {
@@ -30,14 +31,28 @@ void WavePlayer::setDeviceID(int32_t device)
     deviceId_ = device;
 }
 
-void WavePlayer::setFileName(const std::filesystem::path& file)
+void WavePlayer::stopForNewFile()
 {
     if (engine_->state() != PlaybackEngine::State::Idle) {
         engine_->stop();
         post(&WavePlayer::PlaybackStopped);
     }
+}
+
+void WavePlayer::setFileName(const std::filesystem::path& file)
+{
+    stopForNewFile();
     fileName_ = file;
+    openOnPlay_ = true;
     engine_->open(file);
+}
+
+void WavePlayer::setFileName(const std::filesystem::path& file, std::unique_ptr<SoundFile> opened)
+{
+    stopForNewFile();
+    fileName_ = file;
+    openOnPlay_ = false;
+    engine_->adopt(std::move(opened));
 }
 
 int32_t WavePlayer::LengthMs() const
@@ -62,6 +77,8 @@ void WavePlayer::Play()
         if (!engine_->isOpen()) {
             if (fileName_.empty())
                 throw Failure(FailureCode::BadFileName, "no wave file named");
+            if (!openOnPlay_)
+                throw Failure(FailureCode::PathFileAccessError, fileName_.string());
             engine_->open(fileName_);
         }
         engine_->play(deviceId_);

@@ -9,6 +9,7 @@
 namespace tarnveil {
 
 class PlaybackEngine;
+class SoundFile;
 class WavePlayer;
 
 // What the player knows of the open file; Length is 0 while no file is open.
@@ -56,6 +57,11 @@ public:
     // Opens the file (stopping what plays); Length then reports it and Position is 0.
     // Throws when the file is missing, unreadable or no audio; no file is open then.
     void setFileName(const std::filesystem::path& file);
+    // The same with `opened`, the file already opened off the GUI thread (a
+    // file on a share may take any time to open), or null when that open
+    // failed: no file is open then, and Play reports that rather than trying
+    // the file again on the GUI thread.
+    void setFileName(const std::filesystem::path& file, std::unique_ptr<SoundFile> opened);
     const std::filesystem::path& FileName() const { return fileName_; }
 
     const PlayerWave& Wave() const { return wave_; }
@@ -86,9 +92,11 @@ signals:
 
 private:
     void post(void (WavePlayer::*event)());
+    void stopForNewFile();
 
     int32_t deviceId_ = 0;
     std::filesystem::path fileName_;
+    bool openOnPlay_ = true; // Play may open the named file itself
     PlayerWave wave_{*this};
     std::unique_ptr<PlaybackEngine> engine_;
 };

@@ -127,7 +127,7 @@ TEST_F(PlaybackTest, PlayWhilePlayingOpensTheSelectedLogAfresh)
     QObject::connect(w.WavePlayer, &WavePlayer::PlaybackStopped, &w, [&] { handled << "stopped"; });
     QObject::connect(w.WavePlayer, &WavePlayer::PlaybackRunning, &w, [&] { handled << "running"; });
     selectLog("b.wav");
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    clickPlay();
     ASSERT_TRUE(waitFor([&] { return handled.size() >= 2; }));
     EXPECT_EQ(handled, QStringList({"stopped", "running"}));
     EXPECT_EQ(module.PlayerOpen, -1);
@@ -154,16 +154,16 @@ TEST_F(PlaybackTest, RangeOptionsFollowTheLogLength)
         return state;
     };
     selectLog("exactly10s.wav");
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    clickPlay();
     EXPECT_EQ(enabled(), std::vector<bool>(5, false));
     EXPECT_TRUE(w.optRange[0]->isEnabled());
 
     selectLog("just-over-10s.wav");
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    clickPlay();
     EXPECT_EQ(enabled(), (std::vector<bool>{true, false, false, false, false}));
 
     selectLog("over-an-hour.wav");
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    clickPlay();
     EXPECT_EQ(enabled(), std::vector<bool>(5, true));
     EXPECT_EQ(w.TrackBar->Max(), 3600001);
 
@@ -171,7 +171,7 @@ TEST_F(PlaybackTest, RangeOptionsFollowTheLogLength)
     QTest::mouseClick(w.optRange[5], Qt::LeftButton);
     ASSERT_EQ(w.RangeIndex, 5);
     selectLog("twenty-minutes.wav");
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    clickPlay();
     EXPECT_EQ(enabled(), (std::vector<bool>{true, true, true, false, false}));
     EXPECT_TRUE(w.optRange[5]->isChecked());
     EXPECT_EQ(w.RangeIndex, 5);
@@ -193,7 +193,7 @@ TEST_F(PlaybackTest, AMissingLogIsReportedAndWhatPlayedStaysStopped)
 
     std::filesystem::remove(gone);
     selectLog("gone.wav");
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    clickPlay();
     EXPECT_EQ(errorMessage(), "Wave file does not exist or has been damaged");
     ASSERT_TRUE(waitFor([&] { return module.PlayerOpen == 0; }));
     QTest::qWait(100);
@@ -236,9 +236,9 @@ TEST_F(PlaybackTest, ADamagedLogIsReported)
 {
     writeLog("a.wav", 1000);
     std::filesystem::resize_file(logs / "a.wav", 20);
-    mnuMenu& w = openWindow();
+    openWindow();
     selectLog("a.wav");
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    clickPlay();
     EXPECT_EQ(errorMessage(), "Wave file does not exist or has been damaged");
     EXPECT_EQ(module.PlayerOpen, 0);
 }

@@ -58,7 +58,7 @@ protected:
     {
         closeErrorWindow();
         selectLog(name);
-        QTest::mouseClick(window->cmdPlay, Qt::LeftButton);
+        clickPlay();
         EXPECT_EQ(errorMessage(), Damaged);
         QTest::qWait(50);
         EXPECT_EQ(module.PlayerOpen, 0);
@@ -155,14 +155,14 @@ TEST_F(LogFaultTest, RemovedDriveLinkIsReportedAndPlayWorksOnceItIsBack)
     if (!useSoundServer())
         GTEST_SKIP() << "no sound server";
     writeLog("a.wav", 10000, 8000);
-    mnuMenu& w = openWindow();
+    openWindow();
     selectLog("a.wav");
     ASSERT_TRUE(playSelected());
     QTest::qWait(200);
 
     const fs::path link = prefixDir / "dosdevices" / "l:";
     fs::remove(link);
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    clickPlay();
     EXPECT_EQ(errorMessage(), Damaged);
     ASSERT_TRUE(waitFor([&] { return module.PlayerOpen == 0; }));
     // The console keeps ticking with the drive gone.
@@ -237,7 +237,7 @@ TEST_F(LogFaultTest, CurFileRewrittenWhilePlayIsPressedRepeatedly)
     int refused = 0;
     for (int i = 0; i < 45; ++i) {
         selectLog(names[i % 3]);
-        QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+        clickPlay();
         if (!errorMessage().isNull()) {
             EXPECT_EQ(errorMessage(), Damaged);
             ++refused;

@@ -60,7 +60,7 @@ TEST_F(LiveLogPlayback, TheConsoleHearsWhatTheLoggerRecordedAndTheLoggerStillFin
     selectLog(QString::fromStdString(name));
     QSignalSpy stopped(w.WavePlayer, &WavePlayer::PlaybackStopped);
     const auto recordedBefore = static_cast<int64_t>((fs::file_size(logs / name) - 46) / BytesPerFrame);
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    clickPlay();
     // The capture device is unpaced: the whole recording so far plays at once.
     ASSERT_TRUE(waitFor([&] { return !stopped.isEmpty() && module.PlayerOpen == 0; }, 20000));
     EXPECT_EQ(module.CurrentLogPath, "L:\\logger\\logs\\" + name);
