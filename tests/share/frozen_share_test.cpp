@@ -47,5 +47,40 @@ TEST_F(FrozenShareTest, PlayOnAFrozenDriveIsReportedAtTheDeadlineAndWorksOnceThe
     EXPECT_EQ(w.WavePlayer->Wave().Length(), 3000);
 }
 
+TEST_F(FrozenShareTest, AShareThatFreezesUnderPlaybackHoldsUpNeitherStopNorAnotherLogNorClose)
+{
+    if (!useSoundServer())
+        GTEST_SKIP() << "no sound server";
+    FuseShare& share = putLogFolderOnShare("studio");
+    // Long enough that the reader is still reading when the share freezes.
+    writePositionWav(share / "long.wav", 48000, 120 * 48000);
+    writeLog("local.wav", 4000, 8000);
+    mnuMenu& w = openWindow();
+    auto playWhileItFreezes = [&] {
+        listAndSelect("studio/long.wav");
+        ASSERT_TRUE(playSelected());
+        share.freeze();
+        // The reader is stuck in a read by now; the device plays out what it had.
+        QTest::qWait(700);
+    };
+
+    playWhileItFreezes();
+    QTest::mouseClick(w.cmdStop, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return module.PlayerOpen == 0; }));
+    EXPECT_TRUE(share.frozen()) << "Stop waited for the share";
+
+    // The stuck reader is let go, not waited for, when another log starts.
+    selectLog("local.wav");
+    ASSERT_TRUE(playSelected());
+    EXPECT_TRUE(share.frozen()) << "Play of another log waited for the share";
+    EXPECT_EQ(w.WavePlayer->Wave().Length(), 4000);
+    share.thaw();
+
+    playWhileItFreezes();
+    w.close();
+    ASSERT_TRUE(waitFor([&] { return window.isNull(); }));
+    EXPECT_TRUE(share.frozen()) << "Close waited for the share";
+}
+
 } // namespace
 } // namespace tarnveil::test
