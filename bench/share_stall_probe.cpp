@@ -164,20 +164,15 @@ int main(int argc, char** argv)
 
     // The first Play starts the sound system, which takes its time whatever
     // the share does: done here, on a local log, as the peer of the plays below.
-    meter.begin();
-    play("local.wav");
-    runUntil(playing, 5000);
-    runFor(500);
-    w->cmdStop->click();
-    runUntil([&] { return module.PlayerOpen == 0; }, 5000);
-    meter.report("first play, local (peer)");
-    meter.begin();
-    play("local.wav");
-    runUntil(playing, 5000);
-    runFor(500);
-    w->cmdStop->click();
-    runUntil([&] { return module.PlayerOpen == 0; }, 5000);
-    meter.report("play, local (peer)");
+    for (const char* scenario : {"first play, local (peer)", "play, local (peer)"}) {
+        meter.begin();
+        play("local.wav");
+        runUntil(playing, 5000);
+        runFor(500);
+        w->cmdStop->click();
+        runUntil([&] { return module.PlayerOpen == 0; }, 5000);
+        meter.report(scenario);
+    }
 
     // Play on the frozen share: the deadline's message, nothing else.
     share.freeze();
