@@ -10,7 +10,9 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <sndfile.h>
 
@@ -90,6 +92,12 @@ void ConsoleTest::closeErrorWindow()
 bool ConsoleTest::waitFor(const std::function<bool()>& condition, int timeoutMs)
 {
     return QTest::qWaitFor(condition, timeoutMs);
+}
+
+bool ConsoleTest::waitForTicks(int count)
+{
+    QSignalSpy ticks(window->Timer1, &QTimer::timeout);
+    return waitFor([&] { return ticks.count() >= count; });
 }
 
 bool ConsoleTest::useSoundServer()
