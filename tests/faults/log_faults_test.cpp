@@ -155,7 +155,7 @@ TEST_F(LogFaultTest, RemovedDriveLinkIsReportedAndPlayWorksOnceItIsBack)
     if (!useSoundServer())
         GTEST_SKIP() << "no sound server";
     writeLog("a.wav", 10000, 8000);
-    openWindow();
+    mnuMenu& w = openWindow();
     selectLog("a.wav");
     ASSERT_TRUE(playSelected());
     ASSERT_TRUE(waitFor([&] { return w.WavePlayer->Position() > 100; }));
