@@ -17,6 +17,7 @@ struct Module1;
 class MMConnector;
 class MMLevel;
 class MMLevelScale;
+class LogList;
 class PlaybackControl;
 class RangeControl;
 
@@ -53,6 +54,7 @@ public:
 
     PlaybackControl& playback() { return *playback_; }
     RangeControl& range() { return *range_; }
+    LogList& logList() { return *logList_; }
 
     void Form_Load();
     void Form_Unload();
@@ -75,10 +77,13 @@ private:
     void connectHandlers();
     void setFocusOrder();
     void fillLogList();
+    void openPreferencesForDrive();
+    void preferencesApplied(bool remapped, char letter);
 
     Module1& module_;
     std::unique_ptr<PlaybackControl> playback_;
     std::unique_ptr<RangeControl> range_;
+    std::unique_ptr<LogList> logList_;
 };
 
 } // namespace tarnveil

@@ -32,6 +32,7 @@ enum class FailureCode : int {
     NoSuchDrive = 382,
     PathEscapesDrive = 383,
     FileTooLarge = 384,
+    SystemDriveFixed = 385,
 };
 
 // The one table of descriptions, so that the same failure reads the same everywhere.
