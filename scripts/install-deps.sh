@@ -6,10 +6,12 @@ set -euo pipefail
 build=(cmake g++ pkg-config qt6-base-dev libsndfile1-dev portaudio19-dev libsamplerate0-dev
        libgtest-dev libgmock-dev libbenchmark-dev
        dpkg-dev)
-# The tests play through a real sound server with a null sink, on a headless display.
+# The tests play through a real sound server with a null sink, on a headless display;
+# bindfs serves the logger drive as a FUSE share that they can freeze.
 test=(pulseaudio pulseaudio-utils libasound2-plugins alsa-utils xvfb xauth
       clang libclang-rt-14-dev qt6-qpa-plugins fonts-dejavu-core
-      desktop-file-utils appstream)
+      desktop-file-utils appstream
+      bindfs)
 run=(xvfb xauth pulseaudio libasound2-plugins qt6-qpa-plugins fonts-dejavu-core
      pulseaudio-utils)
 # Benchmarks: the players an operator would otherwise use, and a display to time start-up on.

@@ -49,7 +49,14 @@ FileReader::FileReader(SoundFile& file, StreamFormat output, int64_t startFrame,
             fullMarginFor(blockFrames_, resampler_)),
       seekFrame_(startFrame), seekGeneration_(seekGeneration)
 {
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::thread([this] {
+        run();
+        {
+            std::lock_guard lock(progressMutex_);
+            finished_ = true;
+        }
+        progress_.notify_all();
+    });
 }
 
 FileReader::~FileReader()
@@ -60,6 +67,17 @@ FileReader::~FileReader()
     }
     wake_.notify_all();
     thread_.join();
+}
+
+bool FileReader::quitWithin(std::chrono::milliseconds timeout)
+{
+    {
+        std::lock_guard lock(wakeMutex_);
+        quit_.store(true);
+    }
+    wake_.notify_all();
+    std::unique_lock lock(progressMutex_);
+    return progress_.wait_for(lock, timeout, [this] { return finished_; });
 }
 
 void FileReader::seek(int64_t frame, uint64_t seekGeneration)

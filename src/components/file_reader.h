@@ -51,6 +51,11 @@ public:
     // once while the callback holds the consumer role.
     bool waitUntilPrimed(uint64_t seekGeneration, std::chrono::milliseconds timeout);
 
+    // GUI thread: tells the thread to end and waits for it at most `timeout`;
+    // false when it is still inside a read (the reader may then only be
+    // destroyed where waiting does no harm).
+    bool quitWithin(std::chrono::milliseconds timeout);
+
     // Any thread: the last end of data came at the file's declared length
     // (rather than from a file cut short or removed).
     bool reachedDeclaredEnd() const { return reachedDeclaredEnd_.load(std::memory_order_acquire); }
@@ -79,6 +84,7 @@ private:
     std::atomic<int64_t> seekFrame_;
     std::atomic<uint64_t> seekGeneration_;
     std::atomic<bool> quit_{false};
+    bool finished_ = false; // under progressMutex_
     std::atomic<bool> reachedDeclaredEnd_{false};
     // The seek whose stretch has caught up with the recording: nothing more to prime.
     std::atomic<uint64_t> liveEdgeGeneration_{0};

@@ -6,6 +6,7 @@
 #include "components/sound_file.h"
 #include "components/wave_player.h"
 #include "platform/failure.h"
+#include "share/drive_lane.h"
 
 #include <QObject>
 #include <QTimer>
@@ -20,6 +21,18 @@ namespace tarnveil {
 namespace {
 // How often the GUI thread looks whether the seam into the next log has been heard.
 constexpr int SeamPollMs = 10;
+
+// The GUI thread waits on the reader no longer than this: a reader stuck on a
+// share that has stopped answering must not freeze the console.
+constexpr std::chrono::milliseconds LongestReaderWait{50};
+
+// A file and its reader on their way out; the reader, which uses the file, goes first.
+// The follower owns the logs after the first, so it goes after the reader too.
+struct ReleasedFile {
+    std::unique_ptr<SoundFile> file;
+    std::unique_ptr<LiveFollow> follow;
+    std::unique_ptr<FileReader> reader;
+};
 
 // Formats to offer a device, best first: the file's own rate and channels (up
 // to two), stereo for devices that will not play mono, then the device's rate
@@ -56,11 +69,10 @@ PlaybackEngine::~PlaybackEngine()
 void PlaybackEngine::close()
 {
     stream_.reset();
-    reader_.reset();
     if (seamTimer_)
         seamTimer_->stop();
-    follow_.reset();
-    file_.reset();
+    if (file_ || follow_ || reader_)
+        releaseOwnedInBackground(ReleasedFile{std::move(file_), std::move(follow_), std::move(reader_)});
     state_ = State::Idle;
     heldFrame_ = 0;
     readerAtHeld_ = false;
@@ -69,7 +81,16 @@ void PlaybackEngine::close()
 void PlaybackEngine::open(const std::filesystem::path& file, LiveLogSource liveLog)
 {
     close();
-    file_ = std::make_unique<SoundFile>(file, liveLog ? SoundFile::Growth::Growing : SoundFile::Growth::Fixed);
+    adopt(std::make_unique<SoundFile>(file, liveLog ? SoundFile::Growth::Growing : SoundFile::Growth::Fixed), file,
+          std::move(liveLog));
+}
+
+void PlaybackEngine::adopt(std::unique_ptr<SoundFile> opened, const std::filesystem::path& file, LiveLogSource liveLog)
+{
+    close();
+    if (!opened)
+        return;
+    file_ = std::move(opened);
     // The device is not known yet; most take the file as it is, and Play
     // rebuilds the reader for the few that do not.
     const StreamFormat tentative{std::min(file_->channels(), 2), file_->sampleRate()};
@@ -216,8 +237,13 @@ void PlaybackEngine::ensureReader(const StreamFormat& format)
             requestSeek(heldFrame_);
         return;
     }
-    // One reader at a time may use the file: the old one goes first.
+    // One reader at a time may use the file: the old one goes first. One that
+    // is stuck on a share that has stopped answering takes the file with it.
     const StreamFormat previous = reader_->format();
+    if (!reader_->quitWithin(LongestReaderWait)) {
+        close();
+        throw Failure(FailureCode::DeviceIoError, "the log does not answer");
+    }
     reader_.reset();
     if (follow_)
         follow_->aim();
@@ -296,7 +322,7 @@ PlaybackDropouts PlaybackEngine::dropouts() const
 void PlaybackEngine::startStream()
 {
     // Starting on queued audio keeps a sluggish first read from being heard as a gap.
-    waitUntilPrimed(std::chrono::milliseconds(PlayerSettings::PrimeTimeoutMs));
+    waitUntilPrimed(std::min(std::chrono::milliseconds(PlayerSettings::PrimeTimeoutMs), LongestReaderWait));
     run_.fetch_add(1);
     reader_->handConsumerToCallback();
     try {

@@ -48,6 +48,12 @@ public:
     // `liveLog`, `file` is the log being recorded: playback follows it as it
     // grows and on into the next log (see LiveFollow).
     void open(const std::filesystem::path& file, LiveLogSource liveLog = {});
+    // Closes what was open, then takes `opened` (the file at `file`, opened
+    // elsewhere; growing when `liveLog` is given) as open() does; null leaves
+    // the player without a file.
+    void adopt(std::unique_ptr<SoundFile> opened, const std::filesystem::path& file, LiveLogSource liveLog = {});
+    // The reader and the file are released on a thread of their own: on a share
+    // that has stopped answering, either may wait in the kernel for ever.
     void close();
     bool isOpen() const { return file_ != nullptr; }
     bool following() const { return follow_ != nullptr; }

@@ -1,6 +1,7 @@
 #include "components/wave_player.h"
 
 #include "components/playback_engine.h"
+#include "components/sound_file.h"
 #include "platform/failure.h"
 
 namespace tarnveil {
@@ -34,14 +35,29 @@ void WavePlayer::setDeviceID(int32_t device)
     deviceId_ = device;
 }
 
-void WavePlayer::setFileName(const std::filesystem::path& file, LiveLogSource liveLog)
+void WavePlayer::stopForNewFile()
 {
     if (engine_->state() != PlaybackEngine::State::Idle) {
         engine_->stop();
         post(&WavePlayer::PlaybackStopped);
     }
+}
+
+void WavePlayer::setFileName(const std::filesystem::path& file, LiveLogSource liveLog)
+{
+    stopForNewFile();
     fileName_ = file;
+    openOnPlay_ = true;
     engine_->open(file, std::move(liveLog));
+}
+
+void WavePlayer::setFileName(const std::filesystem::path& file, std::unique_ptr<SoundFile> opened,
+                             LiveLogSource liveLog)
+{
+    stopForNewFile();
+    fileName_ = file;
+    openOnPlay_ = false;
+    engine_->adopt(std::move(opened), file, std::move(liveLog));
 }
 
 bool WavePlayer::isFollowing() const
@@ -71,6 +87,8 @@ void WavePlayer::Play()
         if (!engine_->isOpen()) {
             if (fileName_.empty())
                 throw Failure(FailureCode::BadFileName, "no wave file named");
+            if (!openOnPlay_)
+                throw Failure(FailureCode::PathFileAccessError, fileName_.string());
             engine_->open(fileName_);
         }
         engine_->play(deviceId_);

@@ -11,6 +11,7 @@
 namespace tarnveil {
 
 class PlaybackEngine;
+class SoundFile;
 class WavePlayer;
 struct PlaybackDropouts;
 
@@ -66,6 +67,12 @@ public:
     // at what has been recorded so far but follows the log as it grows, and on
     // into the next log when `liveLog` names another one (see LiveFollow).
     void setFileName(const std::filesystem::path& file, LiveLogSource liveLog = {});
+    // The same with `opened`, the file already opened off the GUI thread (a
+    // file on a share may take any time to open; a log being recorded opened
+    // as growing), or null when that open failed: no file is open then, and
+    // Play reports that rather than trying the file again on the GUI thread.
+    void setFileName(const std::filesystem::path& file, std::unique_ptr<SoundFile> opened,
+                     LiveLogSource liveLog = {});
     // Whether the open file was opened as the log being recorded.
     bool isFollowing() const;
     const std::filesystem::path& FileName() const { return fileName_; }
@@ -101,9 +108,11 @@ signals:
 
 private:
     void post(void (WavePlayer::*event)());
+    void stopForNewFile();
 
     int32_t deviceId_ = 0;
     std::filesystem::path fileName_;
+    bool openOnPlay_ = true; // Play may open the named file itself
     PlayerWave wave_{*this};
     std::unique_ptr<PlaybackEngine> engine_;
 };

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <vector>
@@ -62,24 +63,37 @@ bool isFolder(const std::filesystem::path& path)
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+uint32_t storedLe32At(int fd, uint64_t offset, const std::string& name)
+{
+    std::array<uint8_t, 4> bytes{};
+    if (readAt(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset), name) < bytes.size())
+        throw Failure(FailureCode::InputPastEnd, name);
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8
+        | static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
 // The name CurFile gives, or std::nullopt when there is no CurFile in a
 // reachable logger folder (the logger is not recording).
-std::optional<std::string> readCurFile(const DriveMap& drives, const std::string& loggerDrive)
+std::optional<std::string> readCurFile(const LoggerPlaces& places)
 {
-    const std::string curFileName = loggerDrive + ":\\logger\\CurFile";
-    const std::filesystem::path curFile = drives.resolve(curFileName);
-    // No lock and no write access: the logger keeps CurFile open and rewrites it.
-    UniqueFd fd(::open(curFile.c_str(), O_RDONLY | O_CLOEXEC));
+    const std::string curFileName = places.loggerDrive + ":\\logger\\CurFile";
+    // No lock and no write access: the logger keeps CurFile open and rewrites
+    // it. Not blocking: a FIFO under that name would otherwise wait for a writer.
+    UniqueFd fd(::open(places.curFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd) {
         const int error = errno;
         if (error == ENOENT) {
-            const std::string folderName = loggerDrive + ":\\logger";
-            if (isFolder(drives.resolve(folderName)))
+            if (isFolder(places.loggerFolder))
                 return std::nullopt;
-            throw Failure(FailureCode::PathNotFound, folderName);
+            throw Failure(FailureCode::PathNotFound, places.loggerDrive + ":\\logger");
         }
         throw failureFromErrno(error, curFileName);
     }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
+        throw failureFromErrno(errno, curFileName);
+    if (!S_ISREG(info.st_mode))
+        throw Failure(FailureCode::InvalidFileFormat, curFileName + " is not a regular file");
     std::array<uint8_t, CurFileReadSize> bytes{};
     const size_t got = readAt(fd.get(), bytes.data(), bytes.size(), 0, curFileName);
     return parseCurFile(std::span<const uint8_t>(bytes.data(), got));
@@ -89,10 +103,16 @@ std::optional<std::string> readCurFile(const DriveMap& drives, const std::string
 // only; the logger may be appending meanwhile, so nothing else is written and
 // the file is never lengthened or cut. A header of a shape we do not know is
 // left alone: the player decides what to make of such a file.
-void rewriteSizes(const DriveMap& drives, const std::string& logPath)
+//
+// CurFile may still name a log the logger has finished (it stopped before
+// rewriting CurFile), and a finished log may carry chunks after its audio:
+// sizes worked out from the length would swallow those into the audio for
+// good. So a header that already accounts for the whole file is left as it
+// is, and so is one to which the logger has meanwhile given sizes at least as
+// large as ours: a header never comes to claim less than it did.
+void rewriteSizes(const std::string& logPath, const std::filesystem::path& log)
 {
-    const std::filesystem::path log = drives.resolve(logPath);
-    UniqueFd fd(::open(log.c_str(), O_RDWR | O_CLOEXEC));
+    UniqueFd fd(::open(log.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
     if (!fd)
         throw failureFromErrno(errno, logPath);
     struct stat info {};
@@ -107,24 +127,66 @@ void rewriteSizes(const DriveMap& drives, const std::string& logPath)
     const std::optional<WaveSizeFix> fix = locateWaveSizes(head, length);
     if (!fix)
         return;
+    // Read again now, as late as can be: the logger may finish the log at any moment.
+    if (storedLe32At(fd.get(), 4, logPath) >= fix->riffSize
+        || storedLe32At(fd.get(), fix->dataSizeOffset, logPath) >= fix->dataSize)
+        return;
     writeLe32At(fd.get(), fix->riffSize, 4, logPath);
     writeLe32At(fd.get(), fix->dataSize, fix->dataSizeOffset, logPath);
 }
 
 } // namespace
 
+LoggerPlaces LoggerPlaces::of(const Module1& module)
+{
+    return of(module.drives, module.LoggerDrive);
+}
+
+LoggerPlaces LoggerPlaces::of(const DriveMap& drives, const std::string& loggerDrive)
+{
+    const std::string logger = loggerDrive + ":\\logger";
+    return LoggerPlaces{loggerDrive, drives.resolve(logger), drives.resolve(logger + "\\CurFile"),
+                        drives.resolve(logger + "\\logs")};
+}
+
+std::string LoggerPlaces::drivePath(const std::string& listedName) const
+{
+    std::string path = loggerDrive + ":\\logger\\logs\\" + listedName;
+    std::replace(path.end() - static_cast<std::ptrdiff_t>(listedName.size()), path.end(), '/', '\\');
+    return path;
+}
+
+std::filesystem::path LoggerPlaces::file(const std::string& listedName) const
+{
+    return logFolder / listedName;
+}
+
+std::string fixLiveLogHeader(const LoggerPlaces& places, const std::string& selectedLogPath,
+                             const std::filesystem::path& selectedLog)
+{
+    const std::optional<std::string> liveName = readCurFile(places);
+    const std::string currentLogPath = places.loggerDrive + liveName.value_or(std::string());
+    if (liveName && !liveName->empty() && currentLogPath == selectedLogPath)
+        rewriteSizes(selectedLogPath, selectedLog);
+    return currentLogPath;
+}
+
 void FixLiveLogHeader(Module1& module, const std::string& selectedLogPath)
 {
-    const std::optional<std::string> liveName = readCurFile(module.drives, module.LoggerDrive);
-    module.CurrentLogPath = module.LoggerDrive + liveName.value_or(std::string());
-    if (!liveName || liveName->empty() || module.CurrentLogPath != selectedLogPath)
-        return;
-    rewriteSizes(module.drives, selectedLogPath);
+    const LoggerPlaces places = LoggerPlaces::of(module);
+    // A drive path that leads nowhere names no file. It is no failure unless
+    // CurFile names it, and then opening the empty path fails in its place.
+    std::filesystem::path selectedLog;
+    try {
+        selectedLog = module.drives.resolve(selectedLogPath);
+    } catch (const Failure&) {
+    }
+    module.CurrentLogPath = fixLiveLogHeader(places, selectedLogPath, selectedLog);
 }
 
 std::optional<std::filesystem::path> currentLiveLog(const DriveMap& drives, const std::string& loggerDrive)
 {
-    const std::optional<std::string> liveName = readCurFile(drives, loggerDrive);
+    const std::optional<std::string> liveName = readCurFile(LoggerPlaces::of(drives, loggerDrive));
     if (!liveName || liveName->empty())
         return std::nullopt;
     return drives.resolve(loggerDrive + *liveName);

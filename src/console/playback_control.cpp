@@ -1,11 +1,12 @@
 #include "console/playback_control.h"
 
+#include "components/sound_file.h"
 #include "components/track_bar.h"
 #include "components/wave_player.h"
 #include "console/console_colours.h"
 #include "console/live_log_header.h"
+#include "console/log_opening.h"
 #include "console/module1.h"
-#include "platform/drive_map.h"
 #include "windows/error_window.h"
 
 #include <QLabel>
@@ -22,6 +23,13 @@ namespace {
 // Above these lengths (strictly) the range options 1 to 5 have room in the file.
 constexpr std::array<int32_t, RangeOptionCount> RangeOptionThresholds{0, 10000, 60000, 300000, 1800000,
                                                                        3600000};
+
+// Whatever went wrong (file gone, drive unreachable, player refusing the file),
+// the operator gets one plain sentence; steps already done stay done.
+void reportUnplayable()
+{
+    frmError::report(QStringLiteral("Wave file does not exist or has been damaged"));
+}
 } // namespace
 
 void enableRangeOptions(const ConsoleControls& controls, int32_t length)
@@ -59,27 +67,52 @@ void PlaybackControl::PlayFile()
         }
         openSelectedLog();
     } catch (const std::exception&) {
-        // Whatever went wrong (file gone, drive unreachable, player refusing the
-        // file), the operator gets one plain sentence; steps already done stay done.
-        frmError::report(QStringLiteral("Wave file does not exist or has been damaged"));
+        reportUnplayable();
     }
 }
 
 void PlaybackControl::openSelectedLog()
 {
+    if (module_.PlayerOpen != 0)
+        controls_.WavePlayer->Stop();
+
+    // The list keeps each log's name as the folder gave it, so a name that is
+    // not valid text still opens the right file.
+    const QListWidgetItem* selected = controls_.lstLogs->selectedItems().constFirst();
+    const std::string listedName = selected->data(Qt::UserRole).toByteArray().toStdString();
+    const LoggerPlaces places = LoggerPlaces::of(module_);
+    state_.SelectedLogPath = places.drivePath(listedName);
+
+    const std::filesystem::path file = places.file(listedName);
+    openLane_.start(
+        state_.SelectedLogPath, [places, path = state_.SelectedLogPath, file] { return openLog(places, path, file); },
+        [this, file](DriveOutcome<OpenedLog> outcome) { openLogArrived(std::move(outcome), file); });
+}
+
+// The drive has answered (or not, by the deadline): the new start goes on
+// from where the file work left it.
+void PlaybackControl::openLogArrived(DriveOutcome<OpenedLog> outcome, const std::filesystem::path& file)
+{
+    try {
+        if (const Failure* unanswered = std::get_if<Failure>(&outcome)) {
+            frmError::report(QString::fromStdString(unanswered->message()));
+            return;
+        }
+        OpenedLog& opened = std::get<OpenedLog>(outcome);
+        if (opened.fixUpFailure)
+            throw *opened.fixUpFailure;
+        module_.CurrentLogPath = opened.currentLogPath;
+        playOpenedLog(opened, file);
+    } catch (const std::exception&) {
+        reportUnplayable();
+    }
+}
+
+void PlaybackControl::playOpenedLog(OpenedLog& opened, const std::filesystem::path& file)
+{
     WavePlayer& player = *controls_.WavePlayer;
     TrackBar& slider = *controls_.TrackBar;
 
-    if (module_.PlayerOpen != 0)
-        player.Stop();
-
-    // The list keeps each file's name as the folder gave it, so a name that is
-    // not valid text still opens the right file.
-    const QListWidgetItem* selected = controls_.lstLogs->selectedItems().constFirst();
-    const QByteArray fileName = selected->data(Qt::UserRole).toByteArray();
-    state_.SelectedLogPath = module_.LoggerDrive + ":\\logger\\logs\\" + fileName.toStdString();
-
-    FixLiveLogHeader(module_, state_.SelectedLogPath);
     player.setDeviceID(static_cast<int32_t>(module_.PlayDevice));
     LiveLogSource liveLog;
     if (module_.CurrentLogPath == state_.SelectedLogPath) {
@@ -87,7 +120,9 @@ void PlaybackControl::openSelectedLog()
         // settings that the preferences window may change meanwhile.
         liveLog = [&drives = module_.drives, drive = module_.LoggerDrive] { return currentLiveLog(drives, drive); };
     }
-    player.setFileName(module_.drives.resolve(state_.SelectedLogPath), std::move(liveLog));
+    player.setFileName(file, std::move(opened.file), std::move(liveLog));
+    if (opened.openFailure)
+        throw *opened.openFailure;
 
     const int32_t span = state_.RangeLengths.at(static_cast<std::size_t>(state_.RangeIndex));
     const int32_t length = player.Wave().Length();
@@ -120,6 +155,8 @@ void PlaybackControl::cmdPause_Click()
 
 void PlaybackControl::cmdStop_Click()
 {
+    // A start still waiting for the drive is called off too: Stop means silence.
+    openLane_.cancel();
     controls_.WavePlayer->Stop();
 }
 

@@ -1,6 +1,7 @@
 #include "console_fixture.h"
 
 #include "components/wave_player.h"
+#include "console/playback_control.h"
 #include "loglist/log_list.h"
 #include "support/audio_env.h"
 #include "support/wav_fixtures.h"
@@ -118,6 +119,17 @@ bool ConsoleTest::playSelected()
 {
     QTest::mouseClick(window->cmdPlay, Qt::LeftButton);
     return waitFor([this] { return module.PlayerOpen == -1; });
+}
+
+void ConsoleTest::clickPlay()
+{
+    QTest::mouseClick(window->cmdPlay, Qt::LeftButton);
+    EXPECT_TRUE(waitForStart());
+}
+
+bool ConsoleTest::waitForStart()
+{
+    return waitFor([this] { return !window->playback().startPending(); });
 }
 
 } // namespace tarnveil::test

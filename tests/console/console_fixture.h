@@ -52,6 +52,10 @@ protected:
 
     // Clicks cmdPlay and waits for the player's start to be handled.
     bool playSelected();
+    // Clicks cmdPlay / waits until a start the console has begun has had its
+    // answer from the logger's drive.
+    void clickPlay();
+    bool waitForStart();
 
     TempDir prefixDir;
     TempDir loggerDir;

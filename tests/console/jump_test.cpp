@@ -168,6 +168,7 @@ TEST_F(JumpTest, ReplayOfTheLastTenSecondsPlaysExactlyThem)
     ASSERT_TRUE(waitFor([&] { return w.mnuHiddenPopupPlay->isVisible(); }, 2000));
     QTest::mouseClick(w.mnuHiddenPopupPlay, Qt::LeftButton, {},
                       w.mnuHiddenPopupPlay->actionGeometry(w.mnuPlay10).center());
+    ASSERT_TRUE(waitForStart());
     EXPECT_EQ(w.RangeIndex, 8);
     EXPECT_EQ(w.RangeLengths[8], 10000);
     EXPECT_EQ(w.TrackBar->Min(), 85000);
@@ -190,7 +191,7 @@ TEST_F(JumpTest, ReplayOfTheLastTenSecondsPlaysExactlyThem)
     EXPECT_EQ(w.TrackBar->Min(), windowStart - 10000);
 
     // Play picks the option in force again, replacing the replay range.
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    clickPlay();
     EXPECT_EQ(w.RangeIndex, 0);
 }
 
@@ -205,7 +206,7 @@ TEST_F(JumpTest, RepeatPlaysFromTheLastJump)
     QSignalSpy stopped(w.WavePlayer, &WavePlayer::PlaybackStopped);
 
     // Before any jump Repeat plays from the start (frame 0 is silent).
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    clickPlay();
     ASSERT_TRUE(waitForStop(stopped));
     stopped.clear();
     QTest::mouseClick(w.cmdRepeat, Qt::LeftButton);
@@ -237,6 +238,7 @@ TEST_F(JumpTest, ReplayOfALogShorterThanItsSpanStartsAtTheBeginning)
     QSignalSpy stopped(w.WavePlayer, &WavePlayer::PlaybackStopped);
 
     w.mnuPlay20->trigger();
+    ASSERT_TRUE(waitForStart());
     EXPECT_EQ(w.RangeIndex, 7);
     EXPECT_EQ(w.TrackBar->Min(), 0);
     EXPECT_EQ(w.TrackBar->Max(), 3000);

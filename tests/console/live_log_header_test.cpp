@@ -205,6 +205,59 @@ TEST_F(LiveLogHeaderTest, HeadersOfUnknownShapeAreNotWritten)
     }
 }
 
+TEST_F(LiveLogHeaderTest, AFinishedLogThatCurFileStillNamesIsNeverWritten)
+{
+    // Finished with a chunk after its audio: its sizes already account for the
+    // whole file, and sizes worked out from the length would take the chunk
+    // into the audio.
+    Bytes finished = pcmWavImage(8000, 2, 16, pattern(4000));
+    append(finished, "LIST");
+    append32(finished, 12);
+    append(finished, "INFOICMTodd!");
+    put32(finished, 4, static_cast<uint32_t>(finished.size() - 8));
+    EXPECT_EQ(fixLive("finished.wav", finished), finished);
+
+    // Sizes the logger has written that claim more than the file holds now
+    // are not cut back either.
+    Bytes claimsMore = pcmWavImage(8000, 2, 16, pattern(4000));
+    put32(claimsMore, 4, static_cast<uint32_t>(claimsMore.size()));
+    EXPECT_EQ(fixLive("ahead.wav", claimsMore), claimsMore);
+    Bytes dataAhead = staleHeader(pcmWavImage(8000, 2, 16, pattern(4000)), 40);
+    put32(dataAhead, 40, 4002);
+    EXPECT_EQ(fixLive("data-ahead.wav", dataAhead), dataAhead);
+}
+
+TEST_F(LiveLogHeaderTest, CurFileMustBeARegularFileAndListedNamesAreOneName)
+{
+    // A FIFO has no writer: opening it for reading would wait for ever.
+    ASSERT_EQ(::mkfifo(curFile().c_str(), 0600), 0);
+    EXPECT_THROW(FixLiveLogHeader(module, "L:\\logger\\logs\\x.wav"), Failure);
+    fs::remove(curFile());
+
+    // A backslash in a listed name belongs to the name: the log named a\b.wav
+    // is rewritten, not b.wav in the folder a.
+    const Bytes stale = staleHeader(pcmWavImage(8000, 2, 16, pattern(400)), 40);
+    writeBytes(logs() / "a\\b.wav", stale);
+    fs::create_directories(logs() / "a");
+    writeBytes(logs() / "a" / "b.wav", stale);
+    nameLiveLog(":\\logger\\logs\\a\\b.wav");
+    const LoggerPlaces places = LoggerPlaces::of(module);
+    const std::string path = places.drivePath("a\\b.wav");
+    EXPECT_EQ(path, "L:\\logger\\logs\\a\\b.wav");
+    EXPECT_EQ(fixLiveLogHeader(places, path, places.file("a\\b.wav")), path);
+    EXPECT_EQ(get32(readBytes(logs() / "a\\b.wav"), 40), 400U);
+    EXPECT_EQ(readBytes(logs() / "a" / "b.wav"), stale);
+
+    // A name below a dated sub-folder is found there, and CurFile names it
+    // with backslashes.
+    fs::create_directories(logs() / "2026-12-07");
+    writeBytes(logs() / "2026-12-07" / "c.wav", stale);
+    nameLiveLog(":\\logger\\logs\\2026-12-07\\c.wav");
+    const std::string dated = places.drivePath("2026-12-07/c.wav");
+    EXPECT_EQ(fixLiveLogHeader(places, dated, places.file("2026-12-07/c.wav")), dated);
+    EXPECT_EQ(get32(readBytes(logs() / "2026-12-07" / "c.wav"), 40), 400U);
+}
+
 TEST_F(LiveLogHeaderTest, OnlyTheExactNameMakesALogLive)
 {
     const Bytes original = staleHeader(pcmWavImage(8000, 2, 16, pattern(400)), 40);

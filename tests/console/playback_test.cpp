@@ -138,7 +138,7 @@ TEST_F(PlaybackTest, PlayWhilePlayingOpensTheSelectedLogAfresh)
     selectLog("b.wav");
     QElapsedTimer sinceRestart;
     sinceRestart.start();
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    clickPlay();
     ASSERT_TRUE(waitFor([&] { return handled.size() >= 2; }));
     EXPECT_EQ(handled, QStringList({"stopped", "running"}));
     EXPECT_EQ(module.PlayerOpen, -1);
@@ -167,16 +167,16 @@ TEST_F(PlaybackTest, RangeOptionsFollowTheLogLength)
         return state;
     };
     selectLog("exactly10s.wav");
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    clickPlay();
     EXPECT_EQ(enabled(), std::vector<bool>(5, false));
     EXPECT_TRUE(w.optRange[0]->isEnabled());
 
     selectLog("just-over-10s.wav");
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    clickPlay();
     EXPECT_EQ(enabled(), (std::vector<bool>{true, false, false, false, false}));
 
     selectLog("over-an-hour.wav");
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    clickPlay();
     EXPECT_EQ(enabled(), std::vector<bool>(5, true));
     EXPECT_EQ(w.TrackBar->Max(), 3600001);
 
@@ -184,7 +184,7 @@ TEST_F(PlaybackTest, RangeOptionsFollowTheLogLength)
     QTest::mouseClick(w.optRange[5], Qt::LeftButton);
     ASSERT_EQ(w.RangeIndex, 5);
     selectLog("twenty-minutes.wav");
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    clickPlay();
     EXPECT_EQ(enabled(), (std::vector<bool>{true, true, true, false, false}));
     EXPECT_TRUE(w.optRange[5]->isChecked());
     EXPECT_EQ(w.RangeIndex, 5);
@@ -206,7 +206,7 @@ TEST_F(PlaybackTest, AMissingLogIsReportedAndWhatPlayedStaysStopped)
 
     std::filesystem::remove(gone);
     selectLog("gone.wav");
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    clickPlay();
     EXPECT_EQ(errorMessage(), "Wave file does not exist or has been damaged");
     ASSERT_TRUE(waitFor([&] { return module.PlayerOpen == 0; }));
     ASSERT_TRUE(waitForTicks(2));
@@ -249,9 +249,9 @@ TEST_F(PlaybackTest, ADamagedLogIsReported)
 {
     writeLog("a.wav", 1000);
     std::filesystem::resize_file(logs / "a.wav", 20);
-    mnuMenu& w = openWindow();
+    openWindow();
     selectLog("a.wav");
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    clickPlay();
     EXPECT_EQ(errorMessage(), "Wave file does not exist or has been damaged");
     EXPECT_EQ(module.PlayerOpen, 0);
 }

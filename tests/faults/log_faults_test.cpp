@@ -58,7 +58,7 @@ protected:
     {
         closeErrorWindow();
         selectLog(name);
-        QTest::mouseClick(window->cmdPlay, Qt::LeftButton);
+        clickPlay();
         EXPECT_EQ(errorMessage(), Damaged);
         ASSERT_TRUE(waitForTicks(1));
         EXPECT_EQ(module.PlayerOpen, 0);
@@ -162,7 +162,7 @@ TEST_F(LogFaultTest, RemovedDriveLinkIsReportedAndPlayWorksOnceItIsBack)
 
     const fs::path link = prefixDir / "dosdevices" / "l:";
     fs::remove(link);
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    clickPlay();
     EXPECT_EQ(errorMessage(), Damaged);
     ASSERT_TRUE(waitFor([&] { return module.PlayerOpen == 0; }));
     // The console keeps ticking with the drive gone.
@@ -237,7 +237,7 @@ TEST_F(LogFaultTest, CurFileRewrittenWhilePlayIsPressedRepeatedly)
     int refused = 0;
     for (int i = 0; i < 45; ++i) {
         selectLog(names[i % 3]);
-        QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+        clickPlay();
         if (!errorMessage().isNull()) {
             EXPECT_EQ(errorMessage(), Damaged);
             ++refused;

@@ -88,7 +88,7 @@ TEST_F(SoundServerFaultTest, ServerKilledWhilePlayingIsReportedAndPlaybackWorksO
     const int32_t endedAt = w.WavePlayer->Position();
     EXPECT_GT(endedAt, 0);
     EXPECT_LT(endedAt, 5000);
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    clickPlay();
     EXPECT_EQ(errorMessage(), "Wave file does not exist or has been damaged");
     ASSERT_TRUE(waitFor([&] { return module.PlayerOpen == 0; }, 5000));
     EXPECT_EQ(buttonColour(w.cmdPlay), colours::PlayIdle);

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "console/live_log_header.h"
+#include "platform/failure.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tarnveil {
+
+class SoundFile;
+
+// What opening a log on the logger's drive came back with: the header fix-up's
+// outcome, then the opened file or why it would not open.
+struct OpenedLog {
+    OpenedLog();
+    ~OpenedLog();
+    OpenedLog(OpenedLog&&) noexcept;
+    OpenedLog& operator=(OpenedLog&&) noexcept;
+
+    std::optional<Failure> fixUpFailure; // the fix-up failed; nothing after it was tried
+    std::string currentLogPath;
+    std::unique_ptr<SoundFile> file;
+    std::optional<Failure> openFailure;
+};
+
+// The file work of a new start, in its order: the live log's header fix-up,
+// then opening the log for the player. May block for as long as the drive does,
+// so it runs off the GUI thread; it owns everything it touches.
+OpenedLog openLog(const LoggerPlaces& places, const std::string& selectedLogPath,
+                  const std::filesystem::path& selectedLog);
+
+} // namespace tarnveil

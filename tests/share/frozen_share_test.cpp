@@ -1,0 +1,86 @@
+#include "share/share_console.h"
+
+#include "components/wave_player.h"
+#include "support/wav_fixtures.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+#include <sndfile.h>
+
+namespace tarnveil::test {
+namespace {
+
+using FrozenShareTest = ShareConsoleTest;
+
+TEST_F(FrozenShareTest, PlayOnAFrozenDriveIsReportedAtTheDeadlineAndWorksOnceTheShareAnswers)
+{
+    if (!useSoundServer())
+        GTEST_SKIP() << "no sound server";
+    FuseShare& share = putDriveOnShare();
+    writeLog("a.wav", 3000, 8000);
+    mnuMenu& w = openWindow();
+    selectLog("a.wav");
+
+    share.freeze();
+    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    ASSERT_TRUE(share.frozen()) << "Play waited for the share";
+    // The console goes on meanwhile.
+    const QString clock = w.lblclock->text();
+    EXPECT_TRUE(waitFor([&] { return w.lblclock->text() != clock; }, 3000));
+    QTest::mouseClick(w.cmdPause, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([] { return !errorMessage().isNull(); }));
+    EXPECT_EQ(errorMessage(), "57 Device I/O error: L:\\logger\\logs\\a.wav does not answer");
+    EXPECT_TRUE(share.frozen());
+    EXPECT_EQ(module.PlayerOpen, 0);
+
+    // The open that hung finishes now, and nobody asked for it any more.
+    closeErrorWindow();
+    share.thaw();
+    QTest::qWait(500);
+    EXPECT_EQ(module.PlayerOpen, 0);
+    EXPECT_TRUE(errorMessage().isNull());
+
+    ASSERT_TRUE(playSelected());
+    EXPECT_EQ(w.WavePlayer->Wave().Length(), 3000);
+}
+
+TEST_F(FrozenShareTest, AShareThatFreezesUnderPlaybackHoldsUpNeitherStopNorAnotherLogNorClose)
+{
+    if (!useSoundServer())
+        GTEST_SKIP() << "no sound server";
+    FuseShare& share = putLogFolderOnShare("studio");
+    // Long enough that the reader is still reading when the share freezes.
+    writePositionWav(share / "long.wav", 48000, 120 * 48000);
+    writeLog("local.wav", 4000, 8000);
+    mnuMenu& w = openWindow();
+    auto playWhileItFreezes = [&] {
+        listAndSelect("studio/long.wav");
+        ASSERT_TRUE(playSelected());
+        share.freeze();
+        // The reader is stuck in a read by now; the device plays out what it had.
+        QTest::qWait(700);
+    };
+
+    playWhileItFreezes();
+    QTest::mouseClick(w.cmdStop, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return module.PlayerOpen == 0; }));
+    EXPECT_TRUE(share.frozen()) << "Stop waited for the share";
+
+    // The stuck reader is let go, not waited for, when another log starts.
+    selectLog("local.wav");
+    ASSERT_TRUE(playSelected());
+    EXPECT_TRUE(share.frozen()) << "Play of another log waited for the share";
+    EXPECT_EQ(w.WavePlayer->Wave().Length(), 4000);
+    share.thaw();
+
+    playWhileItFreezes();
+    w.close();
+    ASSERT_TRUE(waitFor([&] { return window.isNull(); }));
+    EXPECT_TRUE(share.frozen()) << "Close waited for the share";
+}
+
+} // namespace
+} // namespace tarnveil::test
