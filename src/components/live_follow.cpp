@@ -34,9 +34,9 @@ std::filesystem::path successor(const std::filesystem::path& current, const std:
     const std::string after = current.filename().string();
     const std::string upTo = live.filename().string();
     try {
-        for (const std::string& name : listWaveFiles(current.parent_path())) {
-            if (name > after && name <= upTo)
-                return current.parent_path() / name;
+        for (const LogFile& log : listLogs(current.parent_path())) {
+            if (log.path > after && log.path <= upTo && log.path.find('/') == std::string::npos)
+                return current.parent_path() / log.path;
         }
     } catch (const Failure&) {
         // The folder cannot be listed just now: CurFile's word will do.
