@@ -8,6 +8,7 @@
 
 class QAction;
 class QGroupBox;
+class QLabel;
 class QMenu;
 class QTimer;
 
@@ -19,6 +20,7 @@ class MMLevel;
 class MMLevelScale;
 class PlaybackControl;
 class RangeControl;
+class TimelineControl;
 
 // The console: the list of logs, the playback buttons, the position slider with
 // its range choice, the level meter, clock and time read-outs. This class lays
@@ -39,8 +41,11 @@ public:
     QGroupBox* Frame1 = nullptr;
     QPushButton* cmdClose = nullptr;
     QTimer* Timer1 = nullptr;
+    QLabel* lblTimeOfDay = nullptr;
 
     QMenu* mnuFiles = nullptr;
+    QAction* mnuGoToTime = nullptr;
+    QAction* mnuSaveClipAs = nullptr;
     QAction* mnuExit = nullptr;
     QMenu* mnuSetup = nullptr;
     QAction* mnuMyPreferences = nullptr;
@@ -53,6 +58,7 @@ public:
 
     PlaybackControl& playback() { return *playback_; }
     RangeControl& range() { return *range_; }
+    TimelineControl& timeline() { return *timeline_; }
 
     void Form_Load();
     void Form_Unload();
@@ -79,6 +85,7 @@ private:
     Module1& module_;
     std::unique_ptr<PlaybackControl> playback_;
     std::unique_ptr<RangeControl> range_;
+    std::unique_ptr<TimelineControl> timeline_;
 };
 
 } // namespace tarnveil

@@ -31,11 +31,37 @@ PlaybackControl::PlaybackControl(Module1& module, ConsoleState& state, const Con
 
 void PlaybackControl::cmdPlay_Click()
 {
+    takeRangeFromOptions();
+    PlayFile();
+}
+
+void PlaybackControl::takeRangeFromOptions()
+{
     for (std::size_t i = 0; i < RangeOptionCount; ++i) {
         if (controls_.optRange[i]->isChecked())
             state_.RangeIndex = static_cast<int16_t>(i);
     }
-    PlayFile();
+}
+
+void PlaybackControl::playLogAt(const QByteArray& rawFileName, int32_t positionMs)
+{
+    QListWidget& list = *controls_.lstLogs;
+    QListWidgetItem* entry = nullptr;
+    for (int i = 0; i < list.count() && entry == nullptr; ++i) {
+        if (list.item(i)->data(Qt::UserRole).toByteArray() == rawFileName)
+            entry = list.item(i);
+    }
+    if (entry == nullptr) {
+        frmError::report(QStringLiteral("Wave file does not exist or has been damaged"));
+        return;
+    }
+    list.setCurrentItem(entry);
+    takeRangeFromOptions();
+    try {
+        openSelectedLog(positionMs);
+    } catch (const std::exception&) {
+        frmError::report(QStringLiteral("Wave file does not exist or has been damaged"));
+    }
 }
 
 void PlaybackControl::PlayFile()
@@ -59,7 +85,7 @@ void PlaybackControl::PlayFile()
     }
 }
 
-void PlaybackControl::openSelectedLog()
+void PlaybackControl::openSelectedLog(std::optional<int32_t> startMs)
 {
     WavePlayer& player = *controls_.WavePlayer;
     TrackBar& slider = *controls_.TrackBar;
@@ -88,6 +114,18 @@ void PlaybackControl::openSelectedLog()
         slider.setMax(length);
         slider.setMin(std::max(0, checkedMs(int64_t{length} - span)));
         player.setPosition(slider.Min());
+    }
+
+    if (startMs) {
+        // A moment asked for by the operator: the window centres on it, so that
+        // what led up to it is in reach as well.
+        if (state_.RangeIndex != 0) {
+            const int32_t windowStart = std::max(0, checkedMs(int64_t{*startMs} - span / 2));
+            slider.setMin(windowStart);
+            slider.setMax(checkedMs(int64_t{windowStart} + span));
+        }
+        player.setPosition(*startMs);
+        slider.setPosition(player.Position());
     }
 
     for (std::size_t i = 1; i < RangeOptionCount; ++i)

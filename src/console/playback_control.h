@@ -2,6 +2,10 @@
 
 #include "console/console_state.h"
 
+#include <QByteArray>
+
+#include <optional>
+
 namespace tarnveil {
 
 struct Module1;
@@ -20,11 +24,17 @@ public:
     // Reports its own failures in the error window; never throws.
     void PlayFile();
 
+    // Selects the listed log `rawFileName` and opens it afresh the way PlayFile
+    // does, playing from `positionMs`; the slider shows the option's window
+    // around that position. Reports its own failures; never throws.
+    void playLogAt(const QByteArray& rawFileName, int32_t positionMs);
+
     void WavePlayer_PlaybackRunning();
     void WavePlayer_PlaybackStopped();
 
 private:
-    void openSelectedLog();
+    void takeRangeFromOptions();
+    void openSelectedLog(std::optional<int32_t> startMs = std::nullopt);
 
     Module1& module_;
     ConsoleState& state_;

@@ -22,6 +22,10 @@ std::string_view failureDescription(FailureCode code)
     case FailureCode::InvalidIndex: return "Invalid property array index";
     case FailureCode::NoSuchDrive: return "Drive letter names no drive";
     case FailureCode::PathEscapesDrive: return "Path leads outside its drive";
+    case FailureCode::NoLogAtTime: return "No log holds that time";
+    case FailureCode::ClipCrossesGap: return "The clip crosses a gap between logs";
+    case FailureCode::ClipFormatsDiffer: return "The clip's logs are in different formats";
+    case FailureCode::ClipEmpty: return "The clip holds no audio";
     }
     return "Unknown failure";
 }

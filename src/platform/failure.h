@@ -25,6 +25,10 @@ enum class FailureCode : int {
     InvalidIndex = 381,
     NoSuchDrive = 382,
     PathEscapesDrive = 383,
+    NoLogAtTime = 423,
+    ClipCrossesGap = 424,
+    ClipFormatsDiffer = 425,
+    ClipEmpty = 426,
 };
 
 // The one table of descriptions, so that the same failure reads the same everywhere.
