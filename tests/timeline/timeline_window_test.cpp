@@ -21,8 +21,6 @@
 
 #include <sndfile.h>
 
-#include <cmath>
-#include <cstring>
 
 namespace tarnveil::test {
 namespace {
@@ -64,31 +62,6 @@ protected:
         go->txtMoment->setDateTime(moment);
         QTest::keyClick(go->txtMoment, Qt::Key_Return);
     }
-
-    // First and last frame heard on the capture device (frame 0 is silent), and how many.
-    struct Heard {
-        int64_t first = -1;
-        int64_t last = -1;
-        int64_t frames = 0;
-    };
-    static Heard heard()
-    {
-        const std::vector<char> bytes = readCapture();
-        Heard result;
-        for (size_t i = 0; i + 2 * sizeof(float) <= bytes.size(); i += 2 * sizeof(float)) {
-            float sample[2];
-            std::memcpy(sample, bytes.data() + i, sizeof sample);
-            const auto left = static_cast<int16_t>(std::lround(sample[0] * 32768.0F));
-            const auto right = static_cast<int16_t>(std::lround(sample[1] * 32768.0F));
-            if (left == 0 && right == 0)
-                continue;
-            const int64_t frame = frameOf(left, right);
-            if (result.frames++ == 0)
-                result.first = frame;
-            result.last = frame;
-        }
-        return result;
-    }
 };
 
 TEST_F(TimelineWindowTest, GoToTimePlaysTheLogHoldingTheMomentFromItsSample)
@@ -117,14 +90,14 @@ TEST_F(TimelineWindowTest, GoToTimePlaysTheLogHoldingTheMomentFromItsSample)
     goTo(at(14, 0, 30));
     ASSERT_TRUE(playThrough());
     EXPECT_EQ(w.lstLogs->currentItem()->text(), "2026-12-07_14-00-00.wav");
-    Heard h = heard();
+    HeardFrames h = heardPositionFrames();
     EXPECT_EQ(h.first, 30 * Rate);
     EXPECT_EQ(h.last, 60 * Rate - 1);
 
     // The last second of a log.
     goTo(at(14, 0, 59));
     ASSERT_TRUE(playThrough());
-    h = heard();
+    h = heardPositionFrames();
     EXPECT_EQ(h.first, 59 * Rate);
     EXPECT_EQ(h.frames, Rate);
 
@@ -132,7 +105,7 @@ TEST_F(TimelineWindowTest, GoToTimePlaysTheLogHoldingTheMomentFromItsSample)
     goTo(at(14, 1, 0));
     ASSERT_TRUE(playThrough());
     EXPECT_EQ(w.lstLogs->currentItem()->text(), "2026-12-07_14-01-00.wav");
-    h = heard();
+    h = heardPositionFrames();
     EXPECT_EQ(h.first, 1);
     EXPECT_EQ(h.last, 60 * Rate - 1);
     EXPECT_TRUE(errorMessage().isNull()) << errorMessage().toStdString();
