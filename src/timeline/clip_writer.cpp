@@ -114,12 +114,29 @@ void tagStart(SNDFILE* clip, int format, const ClipPlan& plan)
     sf_set_string(clip, SF_STR_COMMENT, ("Recorded from " + stamp + " local time").c_str());
 }
 
-void checkNotALog(const std::filesystem::path& logFolder, const ClipPlan& plan, const std::filesystem::path& target)
+// The log folder and everything in it belong to the logger: a clip renamed
+// into place there could replace a log.
+void checkOutsideLogFolder(const std::filesystem::path& logFolder, const std::filesystem::path& target)
 {
     std::error_code error;
-    for (const ClipPiece& piece : plan.pieces) {
-        if (std::filesystem::equivalent(target, logFolder / piece.name.toStdString(), error))
-            throw Failure(FailureCode::PermissionDenied, target.string() + " is a log");
+    const std::filesystem::path logs = std::filesystem::weakly_canonical(logFolder, error);
+    const std::filesystem::path into = std::filesystem::weakly_canonical(target.parent_path(), error);
+    const std::filesystem::path inside = into.lexically_relative(logs);
+    if (!error && !inside.empty() && *inside.begin() != "..")
+        throw Failure(FailureCode::PermissionDenied, target.string() + " lies in the log folder");
+}
+
+QString ownSuffix(int format)
+{
+    switch (format & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_WAV: return QStringLiteral("wav");
+    case SF_FORMAT_FLAC: return QStringLiteral("flac");
+    case SF_FORMAT_OGG: return QStringLiteral("ogg");
+    case SF_FORMAT_MPEG: return QStringLiteral("mp3");
+    case SF_FORMAT_AIFF: return QStringLiteral("aiff");
+    case SF_FORMAT_AU: return QStringLiteral("au");
+    case SF_FORMAT_CAF: return QStringLiteral("caf");
+    default: return {};
     }
 }
 
@@ -160,8 +177,7 @@ bool copyPiece(const LogSource& source, const ClipPiece& piece, SNDFILE* clip, i
 std::vector<ClipFormat> clipFormats(int ownFormat, int sampleRate, int channels)
 {
     const std::vector<ClipFormat> candidates{
-        {QStringLiteral("The log's own format"),
-         (ownFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV ? QStringLiteral("wav") : QString(), ownFormat},
+        {QStringLiteral("The log's own format"), ownSuffix(ownFormat), ownFormat},
         {QStringLiteral("WAV 16-bit PCM"), QStringLiteral("wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16},
         {QStringLiteral("FLAC"), QStringLiteral("flac"), SF_FORMAT_FLAC | flacSubtype(ownFormat)},
         {QStringLiteral("Ogg Vorbis"), QStringLiteral("ogg"), SF_FORMAT_OGG | SF_FORMAT_VORBIS},
@@ -182,7 +198,7 @@ std::vector<ClipFormat> clipFormats(int ownFormat, int sampleRate, int channels)
 bool writeClip(const std::filesystem::path& logFolder, const ClipPlan& plan, int sndfileFormat,
                const std::filesystem::path& target, const ClipProgress& progress)
 {
-    checkNotALog(logFolder, plan, target);
+    checkOutsideLogFolder(logFolder, target);
     TemporaryFile temporary(target);
 
     SF_INFO info{};

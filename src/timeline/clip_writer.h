@@ -28,8 +28,8 @@ using ClipProgress = std::function<bool(int64_t done, int64_t total)>;
 // Any thread. Writes the clip of `plan` (whose logs lie in `logFolder`) to
 // `target` in `sndfileFormat`: into a temporary file in the target's folder,
 // renamed into place once complete, so that a cancelled or failed save leaves
-// nothing behind. Logs are only read. Returns false when cancelled. Throws
-// Failure.
+// nothing behind. Logs are only read, and no clip goes into the log folder.
+// Returns false when cancelled. Throws Failure.
 bool writeClip(const std::filesystem::path& logFolder, const ClipPlan& plan, int sndfileFormat,
                const std::filesystem::path& target, const ClipProgress& progress);
 

@@ -22,8 +22,8 @@ std::optional<QDateTime> startFromBext(std::string_view originationDate, std::st
 // A date and time in the log's path relative to the log folder: in the file
 // name ("YYYY-MM-DD_HH-MM-SS", "YYYYMMDD_HHMMSS", "YYYYMMDD-HHMMSS",
 // "YYYY-MM-DD HH.MM.SS", or the hour alone as "YYYY-MM-DD-HH"), with any
-// prefix or suffix, else in dated folders ("YYYY/MM/DD/HH/..."). Both slash
-// kinds separate folders.
+// prefix or suffix, else in dated folders ("YYYY/MM/DD/HH/...",
+// "YYYY-MM-DD/HH/..."), which start on the hour. Both slash kinds separate folders.
 std::optional<QDateTime> startFromPath(std::string_view relativePath);
 
 // The last resort: the file was last written when its recording ended.

@@ -106,7 +106,12 @@ void TimelineControl::probeOpenLog()
     runInBackground<LogSpan>(
         this,
         [folder, name, curFile = where.curFile] {
-            const bool live = !curFile.empty() && readLiveLogName(curFile) == name;
+            // A CurFile that cannot be read makes no log live; the header fix-up reports it.
+            bool live = false;
+            try {
+                live = !curFile.empty() && readLiveLogName(curFile) == name;
+            } catch (const Failure&) {
+            }
             return probeLog(folder, name, live);
         },
         [this, id](Outcome<LogSpan> outcome) {

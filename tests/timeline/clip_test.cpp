@@ -165,7 +165,9 @@ TEST_F(ClipTest, ACancelledOrFailedSaveLeavesNothingAndNeverTouchesALog)
     EXPECT_TRUE(namesIn(out.path()).empty());
 
     const auto before = readBytes(logs / "2026-12-07_14-00-00.wav");
+    // No clip goes among the logs: it could replace one.
     EXPECT_EQ(failureOf(logs / "2026-12-07_14-00-00.wav"), FailureCode::PermissionDenied);
+    EXPECT_EQ(failureOf(logs / "new.wav"), FailureCode::PermissionDenied);
     EXPECT_EQ(readBytes(logs / "2026-12-07_14-00-00.wav"), before);
     EXPECT_EQ(namesIn(logs.path()).size(), 2U);
 }
