@@ -1,6 +1,8 @@
 #include "timeline/go_to_time_window.h"
 
-#include <QDateTimeEdit>
+#include "timeline/moment_field.h"
+
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QPointer>
 #include <QPushButton>
@@ -23,10 +25,8 @@ frmGoToTime::frmGoToTime() : QDialog(nullptr)
     setWindowTitle(QStringLiteral("Go To Time"));
     setModal(false);
 
-    txtMoment = new QDateTimeEdit(this);
+    txtMoment = new MomentField(false, this);
     txtMoment->setObjectName(QStringLiteral("txtMoment"));
-    txtMoment->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    txtMoment->setTimeSpec(Qt::LocalTime);
 
     cmdOK = new QPushButton(QStringLiteral("OK"), this);
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
@@ -49,6 +49,11 @@ frmGoToTime::frmGoToTime() : QDialog(nullptr)
     connect(this, &QDialog::rejected, this, &QWidget::close);
     connect(cmdOK, &QPushButton::clicked, this, [this] {
         const QDateTime moment = txtMoment->dateTime();
+        if (!moment.isValid()) {
+            QApplication::beep();
+            txtMoment->selectAll();
+            return;
+        }
         close();
         emit chosen(moment);
     });
@@ -64,7 +69,8 @@ frmGoToTime* frmGoToTime::showWindow(const QDateTime& initial)
     window->raise();
     window->activateWindow();
     window->txtMoment->setFocus();
-    window->txtMoment->setSelectedSection(QDateTimeEdit::HourSection);
+    // Typing replaces the whole moment.
+    window->txtMoment->selectAll();
     return window;
 }
 

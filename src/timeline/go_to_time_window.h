@@ -3,10 +3,11 @@
 #include <QDateTime>
 #include <QDialog>
 
-class QDateTimeEdit;
 class QPushButton;
 
 namespace tarnveil {
+
+class MomentField;
 
 // Asks for a moment to play: one date-and-time field, OK (Enter) and Cancel
 // (Escape). Modeless, ownerless, single instance; closing destroys it.
@@ -19,7 +20,7 @@ public:
     static frmGoToTime* showWindow(const QDateTime& initial);
     static frmGoToTime* instance();
 
-    QDateTimeEdit* txtMoment = nullptr;
+    MomentField* txtMoment = nullptr;
     QPushButton* cmdOK = nullptr;
     QPushButton* cmdCancel = nullptr;
 

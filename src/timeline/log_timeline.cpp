@@ -125,7 +125,7 @@ MomentPlace placeMoment(const std::vector<LogSpan>& logs, int64_t momentMs)
 
 std::string describeGap(const std::vector<LogSpan>& logs, const MomentPlace& place, int64_t momentMs)
 {
-    std::string text = "no log holds " + timeText(momentMs).toStdString() + "; before it: ";
+    std::string text = timeText(momentMs).toStdString() + "; before it: ";
     text += place.before ? describeLog(logs[*place.before]) : "none";
     text += "; after it: ";
     text += place.after ? describeLog(logs[*place.after]) : "none";

@@ -1,7 +1,9 @@
 #include "timeline/save_clip_window.h"
 
+#include "timeline/moment_field.h"
+
+#include <QApplication>
 #include <QComboBox>
-#include <QDateTimeEdit>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -22,12 +24,10 @@ QPointer<frmSaveClip>& openWindow()
 }
 
 // The date stays in view: a clip may run past midnight.
-QDateTimeEdit* makeTimeField(QWidget* parent, const char* name)
+MomentField* makeTimeField(QWidget* parent, const char* name)
 {
-    auto* field = new QDateTimeEdit(parent);
+    auto* field = new MomentField(true, parent);
     field->setObjectName(QString::fromLatin1(name));
-    field->setTimeSpec(Qt::LocalTime);
-    field->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
     return field;
 }
 
@@ -76,6 +76,10 @@ frmSaveClip::frmSaveClip() : QDialog(nullptr)
     connect(cmdCancel, &QPushButton::clicked, this, &QWidget::close);
     connect(this, &QDialog::rejected, this, &QWidget::close);
     connect(cmdSave, &QPushButton::clicked, this, [this] {
+        if (!txtFrom->dateTime().isValid() || !txtTo->dateTime().isValid()) {
+            QApplication::beep();
+            return;
+        }
         if (txtFile->text().trimmed().isEmpty())
             browse();
         if (!txtFile->text().trimmed().isEmpty())

@@ -8,11 +8,12 @@
 #include <vector>
 
 class QComboBox;
-class QDateTimeEdit;
 class QLineEdit;
 class QPushButton;
 
 namespace tarnveil {
+
+class MomentField;
 
 // Asks what to save: From and To as times of day, a format and a file name. Modeless, ownerless,
 // single instance; closing destroys it. GUI thread only.
@@ -24,8 +25,8 @@ public:
     static frmSaveClip* showWindow(int64_t fromMs, int64_t toMs, std::vector<ClipFormat> formats);
     static frmSaveClip* instance();
 
-    QDateTimeEdit* txtFrom = nullptr;
-    QDateTimeEdit* txtTo = nullptr;
+    MomentField* txtFrom = nullptr;
+    MomentField* txtTo = nullptr;
     QComboBox* cboFormat = nullptr;
     QLineEdit* txtFile = nullptr;
     QPushButton* cmdBrowse = nullptr;
