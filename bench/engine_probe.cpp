@@ -8,7 +8,8 @@
 //   engine_probe play FILE SECONDS [DEVICE]
 //       plays FILE through WavePlayer for SECONDS (or to its end) on DEVICE: a
 //       number in the player's device list or a name ("pulse"); the sound
-//       server's device by default
+//       server's device by default. Prints the device's underflows and the
+//       buffers the reader left short (gaps heard) at the end
 //   engine_probe devices
 //       lists the player's devices with their numbers
 //   engine_probe rss-play FILE SECONDS [DEVICE]
@@ -19,6 +20,7 @@
 // the channel fold to the device's channels. Exit status 0 on success; a
 // failure prints its number and description.
 #include "components/channel_mixer.h"
+#include "components/playback_engine.h"
 #include "components/sound_file.h"
 #include "components/wave_out.h"
 #include "components/wave_player.h"
@@ -167,8 +169,12 @@ int play(const char* name, int64_t seconds, const char* device, bool sampleMemor
     clock.start();
     player.Play();
     QCoreApplication::exec();
+    const PlaybackDropouts dropouts = player.dropouts();
     std::printf("played %.3f s to position %d ms\n", static_cast<double>(clock.elapsed()) / 1000.0,
                 player.Position());
+    std::printf("device_underflows %llu\nstarved_buffers %llu\n",
+                static_cast<unsigned long long>(dropouts.deviceUnderflows),
+                static_cast<unsigned long long>(dropouts.starvedBuffers));
     if (sampleMemory)
         std::printf("rss_max_kb %ld\nrss_last_kb %ld\n", maxKb, lastKb);
     return 0;

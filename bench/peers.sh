@@ -8,6 +8,7 @@
 #   PLAY_RUNS=3   repetitions of each 30-second playback
 #   PLAY_SECONDS=30
 #   SKIP_INSTALL=1  do not install the peers (they must be on PATH)
+#   PARTS=abc     which of the measurements below to run
 #
 # Needs: engine_probe built in BUILD_DIR (cmake -DTARNVEIL_BENCH=ON, target
 # engine_probe), a PulseAudio server (the null sink is enough) for part (c),
@@ -35,6 +36,7 @@ runs=${RUNS:-7}
 playRuns=${PLAY_RUNS:-3}
 playSeconds=${PLAY_SECONDS:-30}
 seekSeconds=3540
+parts=${PARTS:-abc}
 
 [[ -x $probe ]] || { echo "peers.sh: $probe missing; build the target engine_probe first" >&2; exit 1; }
 
@@ -61,7 +63,7 @@ if [[ $(stat -c %s "$hour" 2>/dev/null || echo 0) -ne 691200044 ]]; then
     mv "$hour.part" "$hour"
 fi
 # 2 GiB exactly: a 44-byte header and 536 870 901 frames.
-if [[ $(stat -c %s "$big" 2>/dev/null || echo 0) -ne 2147483648 ]]; then
+if [[ $parts == *a* && $(stat -c %s "$big" 2>/dev/null || echo 0) -ne 2147483648 ]]; then
     echo "making $big ..." >&2
     sox "$minute" -t wav "$big.part" repeat 186 trim 0 536870901s
     mv "$big.part" "$big"
@@ -100,8 +102,9 @@ playCpu() { # like measure, without the untimed run (the file is warm by then)
     done
 }
 
-echo "(a) open + seek to 59:00 + decode 1 s, $runs runs each" >&2
+[[ $parts == *a* ]] && echo "(a) open + seek to 59:00 + decode 1 s, $runs runs each" >&2
 for file in "$hour" "$big"; do
+    [[ $parts == *a* ]] || break
     test=seek-$(basename "$file" .wav)
     measure "$test" ours "$runs" "$probe" seek-decode "$file" $((seekSeconds * 1000)) 1000
     measure "$test" ffmpeg "$runs" ffmpeg -nostdin -v error -ss $seekSeconds -i "$file" -t 1 -f null -
@@ -110,13 +113,17 @@ for file in "$hour" "$big"; do
         --start=$seekSeconds --length=1 "$file"
 done
 
-echo "(b) decode the one-hour log, $runs runs each" >&2
-measure decode-all ours "$runs" "$probe" decode-all "$hour"
-measure decode-all ffmpeg "$runs" ffmpeg -nostdin -v error -i "$hour" -f null -
-measure decode-all sox "$runs" sox "$hour" -n
-measure decode-all mpv "$runs" mpv --no-config --really-quiet --vo=null --ao=null --ao-null-untimed "$hour"
+if [[ $parts == *b* ]]; then
+    echo "(b) decode the one-hour log, $runs runs each" >&2
+    measure decode-all ours "$runs" "$probe" decode-all "$hour"
+    measure decode-all ffmpeg "$runs" ffmpeg -nostdin -v error -i "$hour" -f null -
+    measure decode-all sox "$runs" sox "$hour" -n
+    measure decode-all mpv "$runs" mpv --no-config --really-quiet --vo=null --ao=null --ao-null-untimed "$hour"
+fi
 
-if pactl info >/dev/null 2>&1; then
+if [[ $parts != *c* ]]; then
+    :
+elif pactl info >/dev/null 2>&1; then
     echo "(c) play ${playSeconds} s on the sound server, $playRuns runs each" >&2
     playCpu ours "$probe" play "$hour" "$playSeconds" pulse
     playCpu mpv mpv --no-config --really-quiet --no-video --ao=pulse --length="$playSeconds" "$hour"
@@ -159,29 +166,16 @@ END {
         ratio = (player == "ours") ? "1.00" : (ours[test] > 0 ? sprintf("%.2f", m / ours[test]) : "-")
         note = ""
         if (test == "decode-all") note = sprintf("%.0fx realtime", 3600 / m)
-        if (player != "ours" && ours[test] > m) note = note " ours slower"
         printf "%-16s %-7s %5d %12s %14s %12s\n", test, player, n[key], unit, ratio, note
+        if (!(test in best) || m < best[test]) { best[test] = m; leader[test] = player }
+        if (!(test in seen)) { seen[test] = 1; tests[++testCount] = test }
+    }
+    # Who led each test in this run, from the medians above.
+    printf "\n"
+    for (t = 1; t <= testCount; t++) {
+        test = tests[t]
+        what = (test == "play") ? "least CPU" : "fastest"
+        if (leader[test] == "ours" || !(test in ours)) printf "%s: %s %s\n", test, what, leader[test]
+        else printf "%s: %s %s, ours %.2fx its figure\n", test, what, leader[test], ours[test] / best[test]
     }
 }' "$results"
-
-cat <<'EOF'
-
-Notes (where we are not ahead, and why)
-- Times are whole processes, start-up included. engine_probe links the
-  console's library and so loads Qt, PortAudio and libsamplerate (62 shared
-  objects): about 60 ms before the first byte is read, which is most of the
-  seek figure; the seek and one-second decode themselves take about 25 ms.
-  SoX is a small C program that starts in a few milliseconds, so it leads the
-  seek rows; the console pays that start once a day, not per seek.
-- Whole-file decode: the player reads in its 1024-frame blocks (4 KiB of
-  16-bit stereo per read call, four times as many calls as SoX) and converts
-  to 32-bit floats; on a warm cache the time is mostly the kernel's read path.
-  SoX leads by about a quarter here; ffmpeg is level with us, mpv far behind.
-  Either way the one-hour log decodes over 3000 times faster than real time.
-- Playback CPU includes each player's start-up within the 30 s. SoX's play
-  writes 16-bit integers with no level meter and no seek-ready reader thread,
-  so it uses less; we hand the sound server 32-bit floats in 21 ms periods,
-  wake a reader thread per block and compute peaks for the meter.
-- The file cache is warm for every run; a network share adds the same reading
-  time to every player.
-EOF

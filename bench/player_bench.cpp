@@ -74,7 +74,7 @@ const std::filesystem::path& shortLog() { static const auto file = logFile("two-
 const std::filesystem::path& hugeLog() { static const auto file = logFile("two-gib.wav", (2ULL << 30) - 44, true); return file; }
 const std::filesystem::path& minuteLog() { static const auto file = logFile("one-minute.wav", 48000ULL * 4 * 60, false); return file; }
 
-// FileName until the reader has filled its queue from position 0.
+// FileName until the reader has queued enough from position 0 to start the device on.
 void BM_OpenToFirstBuffer(benchmark::State& state)
 {
     const auto& file = state.range(0) == 0 ? shortLog() : hugeLog();
@@ -88,8 +88,8 @@ void BM_OpenToFirstBuffer(benchmark::State& state)
 }
 BENCHMARK(BM_OpenToFirstBuffer)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
-// A seek until the queue is full again from the new position (the device then
-// needs its own latency on top to play it).
+// A seek, while stopped, until the reader has queued enough from the new
+// position to start the device on.
 void BM_SeekToBufferReady(benchmark::State& state)
 {
     PlaybackEngine engine([] {});
@@ -124,15 +124,17 @@ void BM_DecodeAndMeter(benchmark::State& state)
             feed.pull(out.data(), Block, 0, 0);
             frames += got;
         }
-        benchmark::DoNotOptimize(feed.takePeak(0));
+        float peaks[2];
+        feed.takeHeardPeaks(0, peaks);
+        benchmark::DoNotOptimize(peaks[0]);
     }
     state.counters["x_realtime"] = benchmark::Counter(static_cast<double>(frames) / 48000.0, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_DecodeAndMeter)->Unit(benchmark::kMillisecond);
 
-// Play until the device's callback has handed the first audio over (the
-// sound server's default device).
-void BM_PlayToFirstCallback(benchmark::State& state)
+// Play until the first audio is due at the device's output, by the stream's
+// DAC time (the sound server's default device).
+void BM_PlayToFirstHeard(benchmark::State& state)
 {
     WaveOut devices;
     if (devices.DeviceCount() == 0) {
@@ -158,7 +160,32 @@ void BM_PlayToFirstCallback(benchmark::State& state)
         engine.stop();
     }
 }
-BENCHMARK(BM_PlayToFirstCallback)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlayToFirstHeard)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// A seek while playing, as a slider drag makes dozens of: the GUI thread's
+// time in the call, which drops the device's queue and starts it afresh on
+// audio the reader queued from the new place.
+void BM_SeekWhilePlaying(benchmark::State& state)
+{
+    WaveOut devices;
+    if (devices.DeviceCount() == 0) {
+        state.SkipWithError("no output device");
+        return;
+    }
+    PlaybackEngine engine([] {});
+    engine.open(minuteLog());
+    try {
+        engine.play(0);
+    } catch (const std::exception& failure) {
+        state.SkipWithError(failure.what());
+        return;
+    }
+    std::mt19937 random(5);
+    for (auto _ : state)
+        engine.seek(static_cast<int32_t>(random() % 50000));
+    engine.stop();
+}
+BENCHMARK(BM_SeekWhilePlaying)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

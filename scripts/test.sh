@@ -28,17 +28,29 @@ run_suite() {
   cmake --build "$folder" -j "$jobs"
   # Playback tests run at the sound server's real pace; on a loaded two-core
   # machine a scheduling stall can starve one, so a failing test gets two more tries.
-  (cd "$folder" && ctest --output-on-failure -j "$jobs" --timeout 600 --repeat until-pass:3) | tee "$folder/ctest.log"
+  (cd "$folder" && ctest --output-on-failure -j "$jobs" --timeout 600 --repeat until-pass:3) | tee "$folder/ctest.log" || true
   # "N% tests passed, F tests failed out of T" -> running totals for the closing line.
   local line
   line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$folder/ctest.log" | tail -1)
   total=$((total + $(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")))
   failed=$((failed + $(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$line")))
   skipped=$((skipped + $(grep -c '(Skipped)$' "$folder/ctest.log" || true)))
+  # A test that failed and then passed on a retry is named on the closing line,
+  # so that a flaky test stays visible.
+  retried+=" $(awk '
+    /Test +#[0-9]+: / {
+      name = $0
+      sub(/.*Test +#[0-9]+: /, "", name)
+      sub(/ \.+.*/, "", name)
+      if ($0 ~ /\*\*\*/ && $0 !~ /\*\*\*(Skipped|Not Run)/) failedOnce[name] = 1
+      else if ($0 ~ / Passed /) passed[name] = 1
+    }
+    END { for (name in passed) if (name in failedOnce) print name }' "$folder/ctest.log" | sort | tr '\n' ' ')"
 }
 total=0
 failed=0
 skipped=0
+retried=""
 
 run_suite build
 if [ "${TARNVEIL_QUICK:-0}" != 1 ]; then
@@ -52,4 +64,6 @@ if [ "${TARNVEIL_QUICK:-0}" != 1 ]; then
   env -u ASAN_OPTIONS scripts/fuzz.sh "${TARNVEIL_FUZZ_SECONDS:-15}"
 fi
 
-echo "Summary: $((total - failed - skipped)) passed, $failed failed, $skipped skipped"
+retried=$(tr ' ' '\n' <<<"$retried" | sort -u | xargs)
+echo "Summary: $((total - failed - skipped)) passed, $failed failed, $skipped skipped${retried:+ (passed on retry: ${retried// /, })}"
+[ "$failed" -eq 0 ]

@@ -37,8 +37,10 @@ AudioStream::AudioStream(PaDeviceIndex device, const StreamFormat& format, unsig
     {
         // ALSA reports a missing sound server on stderr as well as to us.
         QuietStderr quiet;
+        // The device's first fill comes from the callback, not silence: what
+        // Play starts is heard at once rather than after a queue of nothing.
         error = Pa_OpenStream(&stream_, nullptr, &parameters, format.sampleRate, framesPerBuffer,
-                              paNoFlag, callback, userData);
+                              paPrimeOutputBuffersUsingStreamCallback, callback, userData);
     }
     if (error != paNoError) {
         stream_ = nullptr;

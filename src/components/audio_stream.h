@@ -1,6 +1,7 @@
 #pragma once
 
 #include "components/playback_feed.h"
+#include "components/portaudio_session.h"
 
 #include <portaudio.h>
 
@@ -39,6 +40,7 @@ public:
                          std::string& why);
 
 private:
+    OpenStreamMark mark_;
     PaStream* stream_ = nullptr;
     bool running_ = false;
 };

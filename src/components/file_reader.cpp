@@ -3,6 +3,9 @@
 #include "components/player_settings.h"
 #include "components/sound_file.h"
 
+#include <pthread.h>
+
+#include <algorithm>
 #include <vector>
 
 namespace tarnveil {
@@ -16,6 +19,14 @@ size_t fullMarginFor(size_t blockFrames, const std::optional<Resampler>& resampl
     return resampler ? resampler->maxOutputFrames(blockFrames) : blockFrames;
 }
 
+// While the callback plays from a full ring, the reader sleeps while up to a
+// quarter of it plays away: the callback may wake nobody, and waking once a
+// block has room would cost a wake-up per block.
+std::chrono::microseconds roomWaitFor(size_t ringFrames, int sampleRate)
+{
+    return std::chrono::microseconds(static_cast<int64_t>(ringFrames) * 1'000'000 / 4 / sampleRate);
+}
+
 std::optional<Resampler> resamplerFor(const SoundFile& file, const StreamFormat& output)
 {
     if (file.sampleRate() == output.sampleRate)
@@ -26,6 +37,7 @@ std::optional<Resampler> resamplerFor(const SoundFile& file, const StreamFormat&
 
 FileReader::FileReader(SoundFile& file, StreamFormat output, int64_t startFrame, uint64_t seekGeneration)
     : file_(file), format_(output), blockFrames_(PlayerSettings::bufferFrames(file.sampleRate())),
+      roomWait_(roomWaitFor(PlayerSettings::NumBuffers * PlayerSettings::bufferFrames(output.sampleRate), output.sampleRate)),
       mixer_(file.channels(), file.channelMap(), output.channels),
       resampler_(resamplerFor(file, output)),
       feed_(output.channels, output.sampleRate, PlayerSettings::NumBuffers * PlayerSettings::bufferFrames(output.sampleRate),
@@ -57,17 +69,31 @@ void FileReader::seek(int64_t frame, uint64_t seekGeneration)
 
 void FileReader::handConsumerToCallback()
 {
-    std::lock_guard lock(consumerMutex_);
-    callbackConsumes_ = true;
+    {
+        std::lock_guard lock(consumerMutex_);
+        callbackConsumes_.store(true);
+    }
+    consumerChanged();
 }
 
 void FileReader::takeConsumerBack()
 {
     {
         std::lock_guard lock(consumerMutex_);
-        callbackConsumes_ = false;
+        callbackConsumes_.store(false);
         // A seek the callback had no time to take is taken now.
         feed_.takePendingSegment(steadyNowNs());
+    }
+    consumerChanged();
+}
+
+// The reader waits for room differently with and without the callback, and a
+// segment taken here frees the ring: either way it must look again.
+void FileReader::consumerChanged()
+{
+    {
+        std::lock_guard lock(wakeMutex_);
+        ++consumerChanges_;
     }
     wake_.notify_all();
 }
@@ -81,15 +107,21 @@ bool FileReader::waitUntilPrimed(uint64_t seekGeneration, std::chrono::milliseco
             std::lock_guard progressLock(progressMutex_);
             seen = progressCount_;
         }
+        bool tookSegment = false;
+        bool primed = false;
         {
             std::lock_guard lock(consumerMutex_);
             // While the callback consumes, the feed's consumer state is not ours to look at.
-            if (callbackConsumes_)
+            if (callbackConsumes_.load())
                 return false;
+            tookSegment = !feed_.segmentTaken();
             feed_.takePendingSegment(steadyNowNs());
-            if (feed_.primed(seekGeneration))
-                return true;
+            primed = feed_.primed(seekGeneration);
         }
+        if (tookSegment)
+            consumerChanged();
+        if (primed)
+            return true;
         std::unique_lock progressLock(progressMutex_);
         if (!progress_.wait_until(progressLock, deadline, [&] { return progressCount_ != seen; }))
             return false;
@@ -105,13 +137,42 @@ void FileReader::notifyProgress()
     progress_.notify_all();
 }
 
-void FileReader::waitForWork(std::chrono::microseconds timeout)
+// Sleeps until a seek after `seenSeek`, quit, or the end of `timeout` when one is given.
+void FileReader::waitForWork(uint64_t seenSeek, std::optional<std::chrono::microseconds> timeout)
 {
     std::unique_lock lock(wakeMutex_);
-    const uint64_t seekSeen = seekGeneration_.load(std::memory_order_relaxed);
-    wake_.wait_for(lock, timeout, [&] {
-        return quit_.load() || seekGeneration_.load(std::memory_order_relaxed) != seekSeen;
-    });
+    const auto woken = [&] { return quit_.load() || seekGeneration_.load(std::memory_order_relaxed) != seenSeek; };
+    if (timeout)
+        wake_.wait_for(lock, *timeout, woken);
+    else
+        wake_.wait(lock, woken);
+}
+
+// The ring is full. While the callback plays, nothing can tell the reader
+// that room has come, so it sleeps a bounded step; otherwise only a seek, quit
+// or the consumer role changing hands (which may free the ring) bring room,
+// and each of those wakes it: a stopped or paused player's reader sleeps.
+void FileReader::waitForRoom(uint64_t seekGeneration)
+{
+    std::unique_lock lock(wakeMutex_);
+    const uint64_t consumerSeen = consumerChanges_;
+    const auto woken = [&] {
+        return quit_.load() || seekGeneration_.load(std::memory_order_relaxed) != seekGeneration ||
+               consumerChanges_ != consumerSeen;
+    };
+    if (!callbackConsumes_.load()) {
+        wake_.wait(lock, [&] { return woken() || feed_.writableFrames() > 0; });
+        return;
+    }
+    wake_.wait_for(lock, roomStep_, woken);
+    // A device that plays faster than the clock (a file) empties much of the
+    // ring within a step: the steps shorten until the reader keeps up, and grow
+    // back to the full step on a device that keeps time.
+    const size_t room = feed_.writableFrames();
+    if (room > feed_.capacityFrames() / 2)
+        roomStep_ = std::max(roomStep_ / 2, std::chrono::microseconds(1000));
+    else if (room < feed_.capacityFrames() / 4)
+        roomStep_ = std::min(roomStep_ * 2, roomWait_);
 }
 
 void FileReader::serveAsConsumer()
@@ -119,7 +180,7 @@ void FileReader::serveAsConsumer()
     if (feed_.segmentTaken())
         return;
     std::unique_lock lock(consumerMutex_, std::try_to_lock);
-    if (lock.owns_lock() && !callbackConsumes_)
+    if (lock.owns_lock() && !callbackConsumes_.load())
         feed_.takePendingSegment(steadyNowNs());
 }
 
@@ -128,8 +189,6 @@ void FileReader::serveAsConsumer()
 bool FileReader::push(const float* interleaved, size_t frames, uint64_t seekGeneration)
 {
     const auto channels = static_cast<size_t>(format_.channels);
-    // A quarter of a buffer: the ring refills long before the device notices.
-    const auto pause = std::chrono::microseconds(1'000'000 * blockFrames_ / 4 / static_cast<size_t>(file_.sampleRate()));
     for (;;) {
         const size_t written = feed_.write(interleaved, frames);
         if (written > 0)
@@ -139,7 +198,7 @@ bool FileReader::push(const float* interleaved, size_t frames, uint64_t seekGene
         if (frames == 0)
             return true;
         serveAsConsumer();
-        waitForWork(pause);
+        waitForRoom(seekGeneration);
         if (quit_.load() || seekGeneration_.load(std::memory_order_acquire) != seekGeneration)
             return false;
     }
@@ -147,6 +206,8 @@ bool FileReader::push(const float* interleaved, size_t frames, uint64_t seekGene
 
 void FileReader::run()
 {
+    // A name of its own, so that its wake-ups can be told apart (top -H, /proc).
+    pthread_setname_np(pthread_self(), "tarnveil-reader");
     const auto inChannels = static_cast<size_t>(file_.channels());
     const auto outChannels = static_cast<size_t>(format_.channels);
     std::vector<float> decoded(blockFrames_ * inChannels);
@@ -164,7 +225,7 @@ void FileReader::run()
             // The feed's mailbox holds one segment: the next waits until the consumer took it.
             serveAsConsumer();
             if (!feed_.segmentTaken()) {
-                waitForWork(std::chrono::milliseconds(1));
+                waitForWork(requestedSeek, std::chrono::milliseconds(1));
                 continue;
             }
             handledSeek = requestedSeek;
@@ -183,7 +244,7 @@ void FileReader::run()
         }
         serveAsConsumer();
         if (ended) {
-            waitForWork(std::chrono::milliseconds(100));
+            waitForWork(handledSeek, std::nullopt);
             continue;
         }
 

@@ -55,12 +55,16 @@ private:
     void run();
     void serveAsConsumer();
     bool push(const float* interleaved, size_t frames, uint64_t seekGeneration);
-    void waitForWork(std::chrono::microseconds timeout);
+    void waitForWork(uint64_t seenSeek, std::optional<std::chrono::microseconds> timeout);
+    void waitForRoom(uint64_t seekGeneration);
     void notifyProgress();
+    void consumerChanged();
 
     SoundFile& file_;
     const StreamFormat format_;
     const size_t blockFrames_;
+    const std::chrono::microseconds roomWait_;
+    std::chrono::microseconds roomStep_{roomWait_}; // reader thread only
     ChannelMixer mixer_;
     std::optional<Resampler> resampler_;
     PlaybackFeed feed_;
@@ -72,13 +76,15 @@ private:
 
     std::mutex wakeMutex_;
     std::condition_variable wake_;
+    uint64_t consumerChanges_ = 0; // under wakeMutex_
 
     std::mutex progressMutex_;
     std::condition_variable progress_;
     uint64_t progressCount_ = 0;
 
     std::mutex consumerMutex_;
-    bool callbackConsumes_ = false;
+    // Written under consumerMutex_; the reader reads it without, to choose how to wait.
+    std::atomic<bool> callbackConsumes_{false};
 
     std::thread thread_;
 };

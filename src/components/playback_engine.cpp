@@ -93,7 +93,22 @@ void PlaybackEngine::seek(int32_t ms)
     if (!file_)
         return;
     const int32_t clamped = std::clamp(ms, 0, lengthMs());
-    requestSeek(std::min(msToFrames(clamped, file_->sampleRate()), file_->frames()));
+    const int64_t frame = std::min(msToFrames(clamped, file_->sampleRate()), file_->frames());
+    if (state_ != State::Playing) {
+        requestSeek(frame);
+        return;
+    }
+    // What the device holds is from the old place: dropping it lets the new
+    // one be heard at once instead of after the device's queue.
+    stream_->abort();
+    reader_->takeConsumerBack();
+    requestSeek(frame);
+    try {
+        startStream();
+    } catch (const Failure&) {
+        // The device has gone meanwhile; the playback ends at the new position.
+        finishPlayback();
+    }
 }
 
 void PlaybackEngine::requestSeek(int64_t frame)
@@ -190,13 +205,28 @@ void PlaybackEngine::openStream(int32_t deviceId)
 
 bool PlaybackEngine::waitForBufferedAudio(std::chrono::milliseconds timeout)
 {
-    return reader_ && state_ != State::Playing && reader_->waitUntilPrimed(seekGeneration_, timeout);
+    return state_ != State::Playing && waitUntilPrimed(timeout);
 }
 
+bool PlaybackEngine::waitUntilPrimed(std::chrono::milliseconds timeout)
+{
+    return reader_ && reader_->waitUntilPrimed(seekGeneration_, timeout);
+}
+
+PlaybackDropouts PlaybackEngine::dropouts() const
+{
+    PlaybackDropouts dropouts;
+    dropouts.deviceUnderflows = deviceUnderflows_.load(std::memory_order_relaxed);
+    if (reader_)
+        dropouts.starvedBuffers = reader_->feed().starvedPulls();
+    return dropouts;
+}
+
+// The stream is stopped, or playing and aborted for a seek.
 void PlaybackEngine::startStream()
 {
-    // Starting on a full queue keeps a sluggish first read from being heard as a gap.
-    waitForBufferedAudio(std::chrono::milliseconds(PlayerSettings::PrimeTimeoutMs));
+    // Starting on queued audio keeps a sluggish first read from being heard as a gap.
+    waitUntilPrimed(std::chrono::milliseconds(PlayerSettings::PrimeTimeoutMs));
     run_.fetch_add(1);
     reader_->handConsumerToCallback();
     try {
@@ -266,16 +296,17 @@ LevelReading PlaybackEngine::takeLevels()
     if (!reader_)
         return reading;
     reading.channels = reader_->format().channels;
-    for (int channel = 0; channel < reading.channels; ++channel)
-        reading.peak[channel] = reader_->feed().takePeak(channel);
+    reader_->feed().takeHeardPeaks(steadyNowNs(), reading.peak);
     return reading;
 }
 
 int PlaybackEngine::streamCallback(const void* /*input*/, void* output, unsigned long frames,
-                                   const PaStreamCallbackTimeInfo* time, PaStreamCallbackFlags /*flags*/,
+                                   const PaStreamCallbackTimeInfo* time, PaStreamCallbackFlags flags,
                                    void* userData)
 {
     auto* link = static_cast<CallbackLink*>(userData);
+    if ((flags & paOutputUnderflow) != 0)
+        link->engine->deviceUnderflows_.fetch_add(1, std::memory_order_relaxed);
     double latency = time != nullptr ? time->outputBufferDacTime - time->currentTime : -1.0;
     if (!(latency >= 0.0 && latency < 10.0))
         latency = link->fallbackLatency;

@@ -22,6 +22,11 @@ class FileReader;
 class SoundFile;
 struct LevelReading;
 
+struct PlaybackDropouts {
+    uint64_t deviceUnderflows = 0; // buffers the device ran out of (PortAudio's output underflow)
+    uint64_t starvedBuffers = 0;   // buffers the reader had not filled in time
+};
+
 // The machinery behind WavePlayer: one open file, its reader thread, and a
 // device stream while playing or paused. Positions are file frames inside and
 // milliseconds outside. GUI thread only, except where a method says otherwise.
@@ -62,9 +67,14 @@ public:
     StreamFormat outputFormat() const;
     LevelReading takeLevels();
 
-    // While not playing: waits until the reader has filled the queue from the
-    // current position (or reached the end); false when `timeout` passed first.
+    // While not playing: waits until the reader has queued enough from the
+    // current position to start on (or reached the end); false when `timeout`
+    // passed first.
     bool waitForBufferedAudio(std::chrono::milliseconds timeout);
+
+    // Gaps in what was heard: the device's underflows over the engine's life,
+    // the reader's since the file was opened.
+    PlaybackDropouts dropouts() const;
 
 private:
     struct CallbackLink {
@@ -86,6 +96,7 @@ private:
     int64_t heardFrame() const;
     int64_t fileFrameAt(const HeardSnapshot& snapshot, int64_t deviceFrames) const;
     void requestSeek(int64_t frame);
+    bool waitUntilPrimed(std::chrono::milliseconds timeout);
     void ensureReader(const StreamFormat& format);
     void openStream(int32_t deviceId);
     void startStream();
@@ -108,6 +119,7 @@ private:
     bool readerAtHeld_ = false;   // the reader's queue starts at heldFrame_
     std::atomic<uint64_t> run_{0};
     std::atomic<bool> acceptingCompletions_{true};
+    std::atomic<uint64_t> deviceUnderflows_{0};
 };
 
 } // namespace tarnveil

@@ -1,7 +1,8 @@
 #include "components/playback_feed.h"
 
+#include "components/player_settings.h"
+
 #include <algorithm>
-#include <bit>
 #include <chrono>
 #include <cmath>
 
@@ -14,9 +15,21 @@ int64_t steadyNowNs()
         .count();
 }
 
+namespace {
+// Buffers in flight between the callback and the meter: the device queues
+// about ten and the meter reads every 25 ms; the rest is room for a meter that
+// reads late and for devices with shorter periods.
+constexpr size_t PeakQueueSlots = 128;
+// A buffer whose peaks nobody took within this long after it was heard is
+// stale: the meter was not looking (or the buffer was dropped unheard).
+constexpr int64_t StalePeakNs = 250'000'000;
+} // namespace
+
 PlaybackFeed::PlaybackFeed(int channels, int sampleRate, size_t capacityFrames, size_t fullMarginFrames)
     : channels_(channels), sampleRate_(sampleRate), fullMarginFrames_(fullMarginFrames),
-      ring_(capacityFrames * static_cast<size_t>(channels))
+      primeFrames_(std::min(static_cast<size_t>(PlayerSettings::StartAheadMs) * static_cast<size_t>(sampleRate) / 1000,
+                            capacityFrames - std::min(capacityFrames, fullMarginFrames) + 1)),
+      ring_(capacityFrames * static_cast<size_t>(channels)), peakQueue_(PeakQueueSlots)
 {
 }
 
@@ -91,9 +104,11 @@ bool PlaybackFeed::pull(float* out, size_t frames, int64_t nowNs, int64_t dacTim
     const size_t wanted = frames * channels;
     const size_t got = ring_.read(out, wanted, published);
     std::fill(out + got, out + wanted, 0.0F);
-    measurePeaks(out, got);
+    queuePeaks(out, got, dacTimeNs);
 
     const auto gotFrames = static_cast<int64_t>(got / channels);
+    if (got < wanted && (end == NoEnd || ring_.readIndex() < end))
+        starvedPulls_.fetch_add(1, std::memory_order_relaxed);
     publish(gotFrames, dacTimeNs);
     consumerFrames_ += gotFrames;
     pulls_.fetch_add(1, std::memory_order_relaxed);
@@ -123,7 +138,7 @@ bool PlaybackFeed::primed(uint64_t seekGeneration) const
         consumerSeekGeneration_ != seekGeneration)
         return false;
     const size_t buffered = static_cast<size_t>(published - ring_.readIndex()) / static_cast<size_t>(channels_);
-    return end != NoEnd || buffered + fullMarginFrames_ > capacityFrames();
+    return end != NoEnd || buffered >= primeFrames_;
 }
 
 void PlaybackFeed::publish(int64_t framesInBuffer, int64_t dacTimeNs)
@@ -155,23 +170,45 @@ HeardSnapshot PlaybackFeed::snapshot() const
     }
 }
 
-void PlaybackFeed::measurePeaks(const float* samples, size_t count)
+// The buffer's peaks are due when its loudest sample sounds: a click shows
+// when it is heard, not up to a buffer earlier.
+void PlaybackFeed::queuePeaks(const float* samples, size_t count, int64_t dacTimeNs)
 {
-    const auto channels = static_cast<size_t>(std::min(channels_, 2));
+    BufferPeaks peaks;
+    const auto stride = static_cast<size_t>(channels_);
+    const auto channels = std::min<size_t>(stride, 2);
+    size_t loudestIndex = 0;
+    float loudest = 0.0F;
     for (size_t channel = 0; channel < channels; ++channel) {
-        float peak = 0.0F;
-        for (size_t i = channel; i < count; i += static_cast<size_t>(channels_))
-            peak = std::max(peak, std::fabs(samples[i]));
-        const auto bits = std::bit_cast<uint32_t>(peak);
-        uint32_t current = peakBits_[channel].load(std::memory_order_relaxed);
-        while (bits > current && !peakBits_[channel].compare_exchange_weak(current, bits, std::memory_order_relaxed)) {
+        for (size_t i = channel; i < count; i += stride) {
+            const float level = std::fabs(samples[i]);
+            if (level > peaks.peak[channel])
+                peaks.peak[channel] = level;
+            if (level > loudest) {
+                loudest = level;
+                loudestIndex = i;
+            }
         }
     }
+    peaks.dacTimeNs = dacTimeNs + static_cast<int64_t>(loudestIndex / stride) * 1'000'000'000 / sampleRate_;
+    peakQueue_.push(peaks);
 }
 
-float PlaybackFeed::takePeak(int channel)
+void PlaybackFeed::takeHeardPeaks(int64_t nowNs, float (&peaks)[2])
 {
-    return std::bit_cast<float>(peakBits_[channel].exchange(0, std::memory_order_relaxed));
+    peaks[0] = peaks[1] = 0.0F;
+    for (;;) {
+        if (!holdingNextPeaks_ && !peakQueue_.pop(nextPeaks_))
+            return;
+        holdingNextPeaks_ = true;
+        if (nextPeaks_.dacTimeNs > nowNs)
+            return;
+        holdingNextPeaks_ = false;
+        if (nowNs - nextPeaks_.dacTimeNs > StalePeakNs)
+            continue;
+        peaks[0] = std::max(peaks[0], nextPeaks_.peak[0]);
+        peaks[1] = std::max(peaks[1], nextPeaks_.peak[1]);
+    }
 }
 
 } // namespace tarnveil

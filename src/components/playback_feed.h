@@ -71,25 +71,33 @@ public:
     bool pull(float* out, size_t frames, int64_t nowNs, int64_t dacTimeNs);
     // Consumer: takes a segment the reader has started, if any.
     void takePendingSegment(int64_t nowNs);
-    // Consumer: the segment of `seekGeneration` is taken and the ring is as full
-    // as the reader makes it, or holds the segment's end.
+    // Consumer: the segment of `seekGeneration` is taken and the ring holds
+    // enough to start the device on (PlayerSettings::StartAheadMs, or as much as
+    // the reader ever queues if that is less), or the segment's end.
     bool primed(uint64_t seekGeneration) const;
 
     // Any thread.
     HeardSnapshot snapshot() const;
     bool completed() const { return completed_.load(std::memory_order_acquire); }
     uint64_t pulls() const { return pulls_.load(std::memory_order_relaxed); }
-    // Any thread: linear peaks per channel since the last call, then cleared.
-    float takePeak(int channel);
+    // Buffers the consumer had to fill in part with silence before the
+    // segment's end because the reader was behind: gaps in what is heard.
+    uint64_t starvedPulls() const { return starvedPulls_.load(std::memory_order_relaxed); }
+
+    // One thread at a time (the meter's): linear peaks per channel of the
+    // buffers whose loudest sample has been heard by `nowNs` and not taken yet.
+    // Buffers heard long ago (while nobody asked) are left out.
+    void takeHeardPeaks(int64_t nowNs, float (&peaks)[2]);
 
 private:
     void takeSegment(uint64_t generation, int64_t nowNs);
     void publish(int64_t framesInBuffer, int64_t dacTimeNs);
-    void measurePeaks(const float* samples, size_t count);
+    void queuePeaks(const float* samples, size_t count, int64_t dacTimeNs);
 
     const int channels_;
     const int sampleRate_;
     const size_t fullMarginFrames_;
+    const size_t primeFrames_;
     SpscRing<float> ring_;
 
     // Reader -> consumer mailbox.
@@ -121,9 +129,19 @@ private:
 
     std::atomic<bool> completed_{false};
     std::atomic<uint64_t> pulls_{0};
-    // Non-negative floats order like their bit patterns, so a peak can be kept
-    // as bits with an integer compare-exchange.
-    std::atomic<uint32_t> peakBits_[2] = {0, 0};
+    std::atomic<uint64_t> starvedPulls_{0};
+
+    // Consumer -> meter: each buffer's peaks with the time they sound, so that
+    // the meter shows a peak when it is heard, not when it was handed over a
+    // device latency earlier. A full queue (nobody reading) drops the newest.
+    struct BufferPeaks {
+        int64_t dacTimeNs = 0;
+        float peak[2] = {0.0F, 0.0F};
+    };
+    SpscRing<BufferPeaks> peakQueue_;
+    // The meter's side: a buffer taken from the queue that is not heard yet.
+    BufferPeaks nextPeaks_;
+    bool holdingNextPeaks_ = false;
 };
 
 // Nanoseconds of the steady clock; safe in the audio callback (no system call).

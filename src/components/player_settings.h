@@ -18,10 +18,16 @@ struct PlayerSettings {
     static constexpr int NumBuffers = 25;
     // Audio queued in the device. The sound server's ALSA plug-in stalls for
     // seconds at start when given fewer than about six periods; 0.2 s is nine.
+    // It does not delay what the operator hears: Play, Resume and every seek
+    // start the stream afresh on audio from the ring, and the meter follows the
+    // device's clock. Shorter periods would only cost CPU in the plug-in.
     static constexpr double DeviceLatency = 0.2;
-    // How long Play waits for the reader to fill the ring before starting the
-    // device anyway (a slow share then starts with a moment of silence).
-    static constexpr int PrimeTimeoutMs = 300;
+    // Audio the ring holds before the device starts: the device's first fill
+    // and a little more; the reader outruns the device from there on.
+    static constexpr int StartAheadMs = 250;
+    // How long Play waits for the reader to queue that much before starting
+    // the device anyway (a slow share then starts with a moment of silence).
+    static constexpr int PrimeTimeoutMs = 40;
 
     static size_t bufferFrames(int sampleRate)
     {

@@ -12,6 +12,8 @@ namespace tarnveil {
 
 namespace {
 int sessionCount = 0;
+int openStreams = 0;
+bool initialised = false;
 std::vector<PaDeviceIndex> deviceList;
 
 bool isAliasEntry(std::string_view name)
@@ -46,6 +48,9 @@ void scanDevices()
 
 void initialise()
 {
+    // Should PortAudio fail to start, no list may be left naming devices it no
+    // longer knows.
+    deviceList.clear();
     PaError result = paNoError;
     {
         QuietStderr quiet;
@@ -53,7 +58,16 @@ void initialise()
     }
     if (result != paNoError)
         throw Failure(FailureCode::DeviceUnavailable, Pa_GetErrorText(result));
+    initialised = true;
     scanDevices();
+}
+
+void terminate()
+{
+    deviceList.clear();
+    if (initialised)
+        Pa_Terminate();
+    initialised = false;
 }
 } // namespace
 
@@ -74,19 +88,20 @@ QuietStderr::~QuietStderr()
     }
 }
 
-PortAudioSession::PortAudioSession()
+PortAudioSession::PortAudioSession(Scan scan)
 {
-    if (sessionCount == 0)
+    // Not initialised also after a rescan that failed: try again.
+    if (!initialised)
         initialise();
+    else if (scan == Scan::Fresh)
+        rescan();
     ++sessionCount;
 }
 
 PortAudioSession::~PortAudioSession()
 {
-    if (--sessionCount == 0) {
-        deviceList.clear();
-        Pa_Terminate();
-    }
+    if (--sessionCount == 0)
+        terminate();
 }
 
 const std::vector<PaDeviceIndex>& PortAudioSession::outputDevices() const
@@ -96,9 +111,20 @@ const std::vector<PaDeviceIndex>& PortAudioSession::outputDevices() const
 
 void PortAudioSession::rescan()
 {
-    // PortAudio only re-reads the host's devices on a fresh initialisation.
-    Pa_Terminate();
+    if (openStreams > 0)
+        return;
+    terminate();
     initialise();
+}
+
+OpenStreamMark::OpenStreamMark()
+{
+    ++openStreams;
+}
+
+OpenStreamMark::~OpenStreamMark()
+{
+    --openStreams;
 }
 
 } // namespace tarnveil

@@ -9,7 +9,12 @@ namespace tarnveil {
 // Keeps PortAudio initialised while at least one session exists. GUI thread only.
 class PortAudioSession {
 public:
-    PortAudioSession();
+    // Reuse takes the device list as the first session found it; Fresh asks
+    // PortAudio again (see rescan).
+    enum class Scan { Reuse, Fresh };
+
+    // Throws Failure(DeviceUnavailable) when PortAudio will not start.
+    explicit PortAudioSession(Scan scan = Scan::Reuse);
     ~PortAudioSession();
     PortAudioSession(const PortAudioSession&) = delete;
     PortAudioSession& operator=(const PortAudioSession&) = delete;
@@ -19,8 +24,21 @@ public:
     // ALSA's alias entries that only repeat a card.
     const std::vector<PaDeviceIndex>& outputDevices() const;
 
-    // Forgets the device list and asks PortAudio afresh (after a sound server restart).
+    // Forgets the device list and asks PortAudio afresh (after a sound server
+    // restart, a card plugged in). PortAudio re-reads the host's devices only
+    // on a fresh initialisation, which closes every stream, so while a stream
+    // is open the list stays as it is.
     void rescan();
+};
+
+// Held by every open stream, so that no rescan pulls PortAudio from under it.
+// GUI thread only.
+class OpenStreamMark {
+public:
+    OpenStreamMark();
+    ~OpenStreamMark();
+    OpenStreamMark(const OpenStreamMark&) = delete;
+    OpenStreamMark& operator=(const OpenStreamMark&) = delete;
 };
 
 // Silences stderr while it lives: PortAudio's probes of JACK and ALSA, and ALSA's

@@ -49,6 +49,17 @@ public:
         return count;
     }
 
+    // Producer thread only. One element, if there is room.
+    bool push(const T& element)
+    {
+        const uint64_t index = write_.load(std::memory_order_relaxed);
+        if (writable() == 0)
+            return false;
+        slots_[static_cast<size_t>(index & mask_)] = element;
+        write_.store(index + 1, std::memory_order_release);
+        return true;
+    }
+
     // Producer thread only: the index the next written element will have.
     uint64_t producerIndex() const { return write_.load(std::memory_order_relaxed); }
 
@@ -70,6 +81,17 @@ public:
     }
 
     size_t read(T* out, size_t count) { return read(out, count, publishedIndex()); }
+
+    // Consumer thread only. The oldest element, if there is one.
+    bool pop(T& element)
+    {
+        const uint64_t index = read_.load(std::memory_order_relaxed);
+        if (index == publishedIndex())
+            return false;
+        element = slots_[static_cast<size_t>(index & mask_)];
+        read_.store(index + 1, std::memory_order_release);
+        return true;
+    }
 
     // Consumer thread only: drops everything before `index` (not beyond what was published).
     void discardTo(uint64_t index)

@@ -25,7 +25,7 @@ SoundFile::SoundFile(const std::filesystem::path& file)
     // open; such a file is refused below before anything is read from it.
     descriptor_ = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (descriptor_ < 0)
-        throw failureFromErrno(errno, name);
+        throw fileFailure(errno, file, name);
     try {
         struct stat status {};
         if (fstat(descriptor_, &status) != 0)

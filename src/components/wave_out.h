@@ -13,6 +13,10 @@ namespace tarnveil {
 // output. GUI thread only.
 class WaveOut {
 public:
+    // Lists the devices as they are now (a card plugged in since the last look
+    // included), unless a playback holds PortAudio; then the list it plays from.
+    WaveOut();
+
     int32_t DeviceCount() const;
     QString DeviceName(int32_t device) const; // throws Failure(InvalidIndex) out of range
 

@@ -111,4 +111,9 @@ LevelReading WavePlayer::takeLevels()
     return engine_->takeLevels();
 }
 
+PlaybackDropouts WavePlayer::dropouts() const
+{
+    return engine_->dropouts();
+}
+
 } // namespace tarnveil

@@ -10,6 +10,7 @@ namespace tarnveil {
 
 class PlaybackEngine;
 class WavePlayer;
+struct PlaybackDropouts;
 
 // What the player knows of the open file; Length is 0 while no file is open.
 class PlayerWave {
@@ -22,7 +23,8 @@ private:
 };
 
 // Peak levels of what is being heard, for the level meter. Values are linear
-// peaks 0..1 since the previous read; reading resets them (GUI thread).
+// peaks 0..1 of the audio that has started to sound since the previous read;
+// reading resets them (GUI thread).
 struct LevelReading {
     int channels = 0;
     float peak[2] = {0.0F, 0.0F};
@@ -79,6 +81,8 @@ public:
     bool isPaused() const;
 
     LevelReading takeLevels();
+    // Gaps in what was heard, for benchmarks and soaks.
+    PlaybackDropouts dropouts() const;
 
 signals:
     void PlaybackRunning();

@@ -9,7 +9,7 @@
 namespace tarnveil {
 
 // Shows a failure that ends the program: a modal message box with the failure's
-// number and description (or the description alone for a non-Failure error).
+// number and description.
 void showFatalFailure(const std::string& message);
 
 // Ends the program after a failure that no handler caught: the message box, then
@@ -24,10 +24,8 @@ void runHandler(Handler&& handler) noexcept
 {
     try {
         std::forward<Handler>(handler)();
-    } catch (const Failure& failure) {
-        endProgramWithFailure(failure.message());
     } catch (const std::exception& error) {
-        endProgramWithFailure(error.what());
+        endProgramWithFailure(failureFromException(error).message());
     }
 }
 

@@ -29,6 +29,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcutEvent>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -201,6 +202,7 @@ void mnuMenu::createControls()
     cmdPlay = makeButton(this, "cmdPlay", QStringLiteral("&Play"), QStringLiteral("Starts playback"));
     setButtonColour(cmdPlay, colours::PlayIdle);
     cmdPlay->installEventFilter(this);
+    cmdStop->installEventFilter(this);
 
     lblclock = makeLabel(this, "lblclock");
     lblDown = makeLabel(this, "lblDown");
@@ -366,8 +368,8 @@ void mnuMenu::Form_Load()
         Paused = 0;
         WavePlayer->setDeviceID(static_cast<int32_t>(module_.PlayDevice));
         fillLogList();
-    } catch (const Failure& failure) {
-        frmError::report(QString::fromStdString(failure.message()));
+    } catch (const std::exception& error) {
+        frmError::report(error);
     }
 }
 
@@ -431,6 +433,14 @@ void mnuMenu::closeEvent(QCloseEvent* event)
 
 bool mnuMenu::eventFilter(QObject* watched, QEvent* event)
 {
+    // Play and Stop answer their access keys at once: Qt's own answer shows the
+    // button pressed for a tenth of a second before clicking it, and the
+    // operator hears the start that much later than after a mouse click.
+    if ((watched == cmdPlay || watched == cmdStop) && event->type() == QEvent::Shortcut &&
+        !static_cast<QShortcutEvent*>(event)->isAmbiguous()) {
+        static_cast<QPushButton*>(watched)->click();
+        return true;
+    }
     if (watched == cmdPlay && event->type() == QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         const Qt::MouseButton button = mouse->button();

@@ -153,6 +153,12 @@ void PlaybackControl::cmdStop_Click()
 void PlaybackControl::WavePlayer_PlaybackRunning()
 {
     module_.PlayerOpen = -1;
+    // Repeat plays a paused log on, so running means not paused; unless a Pause
+    // came after the start this notification reports.
+    if (!controls_.WavePlayer->isPaused()) {
+        state_.Paused = 0;
+        setButtonColour(controls_.cmdPause, colours::PauseIdle);
+    }
     setButtonColour(controls_.cmdPlay, colours::PlayRunning);
     controls_.cmdStop->setFocus();
 }

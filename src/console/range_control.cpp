@@ -117,8 +117,8 @@ void RangeControl::cmdRepeat_Click()
             player.setPosition(slider.Min());
         }
         player.Play();
-    } catch (const Failure& failure) {
-        frmError::report(QString::fromStdString(failure.message()));
+    } catch (const std::exception& error) {
+        frmError::report(error);
     }
 }
 

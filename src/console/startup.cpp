@@ -6,9 +6,11 @@
 #include "platform/drive_map.h"
 #include "platform/failure.h"
 #include "platform/registry.h"
+#include "windows/error_window.h"
 
 #include <QApplication>
 #include <QIcon>
+#include <QPointer>
 
 #include <exception>
 
@@ -22,13 +24,28 @@ mnuMenu* openConsole(const DriveMap& drives, Module1& module)
             writeDefaultSystemReg(drives.prefix());
         auto* window = new mnuMenu(module);
         window->show();
+        // The load step reported before the console came up; the operator must
+        // see the report, not the console over it.
+        if (frmError::instance() != nullptr)
+            frmError::showWindow();
         return window;
-    } catch (const Failure& failure) {
-        showFatalFailure(failure.message());
     } catch (const std::exception& error) {
-        showFatalFailure(error.what());
+        showFatalFailure(failureFromException(error).message());
     }
     return nullptr;
+}
+
+int runConsole(mnuMenu* console)
+{
+    const QPointer<mnuMenu> open(console);
+    const int status = QApplication::exec();
+    // A fatal failure ends the event loop with the console still up: it closes,
+    // and its player stops, before the program-wide state it works on goes.
+    if (open) {
+        open->close();
+        delete open.data();
+    }
+    return status;
 }
 
 int runTarnveil(int argc, char** argv)
@@ -41,9 +58,10 @@ int runTarnveil(int argc, char** argv)
 
     const DriveMap drives(DriveMap::defaultPrefix());
     Module1 module(drives);
-    if (openConsole(drives, module) == nullptr)
+    mnuMenu* console = openConsole(drives, module);
+    if (console == nullptr)
         return 1;
-    return QApplication::exec();
+    return runConsole(console);
 }
 
 } // namespace tarnveil

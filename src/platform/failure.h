@@ -1,5 +1,7 @@
 #pragma once
 
+#include <exception>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -12,10 +14,14 @@ namespace tarnveil {
 enum class FailureCode : int {
     InvalidArgument = 5,
     Overflow = 6,
+    OutOfMemory = 7,
+    InternalError = 51,
     BadFileName = 52,
     FileNotFound = 53,
     DeviceIoError = 57,
+    DiskFull = 61,
     InputPastEnd = 62,
+    TooManyFiles = 67,
     DeviceUnavailable = 68,
     PermissionDenied = 70,
     PathFileAccessError = 75,
@@ -25,6 +31,7 @@ enum class FailureCode : int {
     InvalidIndex = 381,
     NoSuchDrive = 382,
     PathEscapesDrive = 383,
+    FileTooLarge = 384,
     NoLogAtTime = 423,
     ClipCrossesGap = 424,
     ClipFormatsDiffer = 425,
@@ -54,5 +61,13 @@ private:
 
 // Translates an errno value from a failed file operation into the matching failure.
 Failure failureFromErrno(int errnoValue, std::string_view detail = {});
+
+// The same for a failed access to `file`: a missing entry reads as a missing
+// path when the folder it should be in is not there.
+Failure fileFailure(int errnoValue, const std::filesystem::path& file, std::string_view detail);
+
+// Any exception a handler catches, as a failure with a number: the program's own
+// as they are, the library's (memory, threads, ...) translated.
+Failure failureFromException(const std::exception& error);
 
 } // namespace tarnveil

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -100,6 +101,31 @@ std::string utf16leToUtf8(std::string_view bytes)
         appendUtf8(out, cp);
     }
     return out;
+}
+
+// REGEDIT4 files are in the Windows ANSI code page, 1252 on the systems whose
+// exports we read. The five bytes it leaves unassigned pass through as the C1
+// controls of the same number, as Windows converts them.
+std::string windows1252ToUtf8(std::string_view bytes)
+{
+    static constexpr std::array<uint16_t, 32> high{
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    std::string out;
+    out.reserve(bytes.size());
+    for (char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        appendUtf8(out, byte >= 0x80 && byte < 0xA0 ? high[byte - 0x80] : byte);
+    }
+    return out;
+}
+
+bool isRegedit4(std::string_view text)
+{
+    constexpr std::string_view header = "REGEDIT4";
+    return text.starts_with(header)
+        && (text.size() == header.size() || text[header.size()] == '\r' || text[header.size()] == '\n');
 }
 
 // A quoted string starting at text[0] == '"'. Returns the text and moves `text`
@@ -271,6 +297,9 @@ Registry Registry::parse(std::string_view text)
         text = converted;
     } else if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") {
         text.remove_prefix(3);
+    } else if (isRegedit4(text)) {
+        converted = windows1252ToUtf8(text);
+        text = converted;
     }
 
     std::optional<std::string> current;
@@ -508,7 +537,8 @@ void writeDefaultSystemReg(const std::filesystem::path& prefix,
         if (found.empty())
             return;
 
-        const std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Shared Tools\\MSINFO]\n"
+        // Version 5 keeps the path's own bytes; REGEDIT4 would read them as ANSI.
+        const std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Shared Tools\\MSINFO]\n"
                                  "\"PATH\"=\""
             + escapedRegString(found.string()) + "\"\n";
         // O_EXCL: an existing file is never replaced, even one created meanwhile.

@@ -145,8 +145,8 @@ void frmMyPreferences::cmdApply_Click()
         const int32_t device = selected.first()->data(Qt::UserRole).toInt();
         // The records are single bytes; Latin-1 keeps one character one byte.
         WriteSettings(module_, device, txtDrive->text().toLatin1().toStdString());
-    } catch (const Failure& failure) {
-        frmError::report(QString::fromStdString(failure.message()));
+    } catch (const std::exception& error) {
+        frmError::report(error);
     }
 }
 

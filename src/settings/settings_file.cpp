@@ -28,7 +28,7 @@ public:
         const std::filesystem::path file = module.drives.resolve(SettingsFilePath);
         fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (fd_ < 0)
-            throw failureFromErrno(errno, SettingsFilePath);
+            throw fileFailure(errno, file, SettingsFilePath);
         module_.SettingsFileNumber = fd_;
     }
     ~SettingsAccess()

@@ -1,4 +1,6 @@
 #include "windows/error_window.h"
+
+#include "platform/failure.h"
 #include "windows/twips.h"
 
 #include <QKeyEvent>
@@ -61,6 +63,11 @@ frmError* frmError::showWindow()
 void frmError::report(const QString& message)
 {
     showWindow()->lblMessage->setText(message);
+}
+
+void frmError::report(const std::exception& error)
+{
+    report(QString::fromStdString(failureFromException(error).message()));
 }
 
 frmError* frmError::instance()

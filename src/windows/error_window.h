@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+#include <exception>
+
 class QLabel;
 class QPushButton;
 
@@ -21,6 +23,10 @@ public:
 
     // Shows the window and sets its message: the usual two steps in one call.
     static void report(const QString& message);
+
+    // Reports a caught failure as its number, one space and its description;
+    // an exception that is not one of the program's own gets its number here.
+    static void report(const std::exception& error);
 
     // The open window, or nullptr.
     static frmError* instance();

@@ -14,6 +14,7 @@
 #include <QTextEdit>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,13 +29,30 @@ QPointer<frmHelp>& openWindow()
     return window;
 }
 
+// Far more than any guide needs, and little enough to lay out without stalling.
+constexpr off_t HelpDocumentLimit = off_t{16} << 20;
+
+Failure tooLarge()
+{
+    return Failure(FailureCode::FileTooLarge, std::string(HelpDocumentPath) + " is larger than 16 MiB");
+}
+
 // Throws Failure with the file error's number and description.
 QByteArray readDocument(const std::filesystem::path& path)
 {
-    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: a FIFO under the guide's name must not hang the window's load.
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd)
+        throw fileFailure(errno, path, HelpDocumentPath);
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
         throw failureFromErrno(errno, HelpDocumentPath);
+    if (!S_ISREG(info.st_mode))
+        throw Failure(FailureCode::PathFileAccessError, std::string(HelpDocumentPath) + " is not a plain file");
+    if (info.st_size > HelpDocumentLimit)
+        throw tooLarge();
     QByteArray content;
+    content.reserve(static_cast<qsizetype>(info.st_size));
     char chunk[65536];
     while (true) {
         const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
@@ -45,6 +63,9 @@ QByteArray readDocument(const std::filesystem::path& path)
         }
         if (n == 0)
             return content;
+        // The file may grow while it is read.
+        if (content.size() + n > HelpDocumentLimit)
+            throw tooLarge();
         content.append(chunk, n);
     }
 }
@@ -87,9 +108,9 @@ void frmHelp::Form_Load(const DriveMap& drives)
     try {
         readRtf(readDocument(drives.resolve(HelpDocumentPath)), *RichTextBox1->document());
         RichTextBox1->moveCursor(QTextCursor::Start); // open at the top of the guide
-    } catch (const Failure& failure) {
+    } catch (const std::exception& error) {
         RichTextBox1->clear();
-        frmError::report(QString::fromStdString(failure.message()));
+        frmError::report(error);
         reportedFailure_ = true;
     }
 }

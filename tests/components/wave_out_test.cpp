@@ -30,3 +30,17 @@ TEST(WaveOut, NumbersOutsideTheListFail)
         }
     }
 }
+
+TEST(WaveOut, ASoundSystemThatWillNotStartIsAFailureAndTheNextLookWorks)
+{
+    // Held as the player holds it from its first Play on.
+    const PortAudioSession inUse;
+    {
+        const test::BrokenAudioConfiguration broken;
+        EXPECT_THROW(WaveOut(), Failure);
+    }
+    WaveOut devices;
+    ASSERT_GE(devices.DeviceCount(), 1);
+    for (int32_t i = 0; i < devices.DeviceCount(); ++i)
+        EXPECT_FALSE(devices.DeviceName(i).isEmpty()) << "device " << i;
+}

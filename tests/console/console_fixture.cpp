@@ -9,7 +9,9 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <sndfile.h>
 
@@ -89,6 +91,12 @@ void ConsoleTest::closeErrorWindow()
 bool ConsoleTest::waitFor(const std::function<bool()>& condition, int timeoutMs)
 {
     return QTest::qWaitFor(condition, timeoutMs);
+}
+
+bool ConsoleTest::waitForTicks(int count)
+{
+    QSignalSpy ticks(window->Timer1, &QTimer::timeout);
+    return waitFor([&] { return ticks.count() >= count; });
 }
 
 bool ConsoleTest::useSoundServer()

@@ -41,6 +41,10 @@ protected:
     // Processes events until `condition` holds or `timeoutMs` has passed.
     static bool waitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
 
+    // Processes events until the console's timer has ticked `count` times more:
+    // long enough for anything the ticks would change to show.
+    bool waitForTicks(int count);
+
     // Plays on the sound server's null sink at real speed; skips the test without one.
     bool useSoundServer();
     // Plays on the unpaced capture device; skips the test without it.

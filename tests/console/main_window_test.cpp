@@ -9,6 +9,7 @@
 #include "console/startup.h"
 #include "settings/preferences_window.h"
 #include "windows/about_window.h"
+#include "windows/error_window.h"
 #include "windows/help_window.h"
 #include "support/audio_env.h"
 
@@ -255,7 +256,7 @@ TEST_F(MainWindowTest, AccessKeysPressPlayStopAndClose)
     mnuMenu& w = openWindow();
     int stops = 0;
     QObject::connect(w.cmdStop, &QPushButton::clicked, [&] { ++stops; });
-    // An access key presses its button with the button's short animation.
+    // An access key presses its button (Play and Stop at once, Close with its short animation).
     QTest::keyClick(&w, Qt::Key_P, Qt::AltModifier);
     EXPECT_TRUE(waitFor([] { return errorMessage() == "No Log Selected"; }, 2000));
     closeErrorWindow();
@@ -323,11 +324,15 @@ TEST_F(MainWindowTest, LogListHoldsTheWaveFilesInOrder)
     EXPECT_EQ(listedLogs(), QStringList({"2026-01-01_10-00-00.wav", "a.wav", "b.WAV"}));
     EXPECT_TRUE(errorMessage().isNull());
     EXPECT_EQ(module.ListIndex, 3);
-    (void)w;
 
-    // A log made after start-up waits for the next start.
+    // A log made after start-up waits for the next start: neither the ticks, nor
+    // Play, nor the preferences bring it in.
     writeLog("c.wav", 100);
-    QTest::qWait(100);
+    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    w.mnuMyPreferences->trigger();
+    ASSERT_NE(frmMyPreferences::instance(), nullptr);
+    frmMyPreferences::instance()->close();
+    ASSERT_TRUE(waitForTicks(3));
     EXPECT_EQ(listedLogs().size(), 3);
 }
 
@@ -342,8 +347,10 @@ TEST_F(MainWindowTest, FirstStartOnAFreshPrefix)
     EXPECT_TRUE(std::filesystem::exists(settings));
     EXPECT_EQ(std::filesystem::file_size(settings), 0U);
     EXPECT_EQ(freshModule.LoggerDrive, std::string(1, '\0'));
-    // The log folder on a drive that is no drive is reported, and the window opens.
+    // The log folder on a drive that is no drive is reported, in front of the
+    // window, which opens all the same.
     EXPECT_TRUE(errorMessage().startsWith("382 ")) << errorMessage().toStdString();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(frmError::instance()));
     EXPECT_EQ(freshWindow->lstLogs->count(), 0);
     EXPECT_TRUE(freshWindow->isVisible());
     EXPECT_FALSE(freshWindow->cmdFF->isEnabled());
@@ -375,9 +382,11 @@ TEST_F(MainWindowTest, AnOverflowingWindowEndsTheProgramWithAMessage)
     safety.setSingleShot(true);
     QObject::connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(99); });
     safety.start(10000);
-    // The event loop ends with the failure status once the message has been read.
-    EXPECT_EQ(QCoreApplication::exec(), 1);
+    // The event loop ends with the failure status once the message has been
+    // read, and the console with its player closes before the program ends.
+    EXPECT_EQ(runConsole(&w), 1);
     EXPECT_EQ(catcher.text, "6 Overflow");
+    EXPECT_TRUE(window.isNull());
 }
 
 TEST_F(MainWindowTest, MenuCommandsOpenEachWindowOnceAndTheyOutliveTheConsole)

@@ -60,7 +60,7 @@ protected:
         selectLog(name);
         QTest::mouseClick(window->cmdPlay, Qt::LeftButton);
         EXPECT_EQ(errorMessage(), Damaged);
-        QTest::qWait(50);
+        ASSERT_TRUE(waitForTicks(1));
         EXPECT_EQ(module.PlayerOpen, 0);
         closeErrorWindow();
     }
@@ -110,18 +110,18 @@ TEST_F(LogFaultTest, ALogChangedWhilePlayingEndsCleanlyOrPlaysOn)
         closeErrorWindow();
         selectLog("victim.wav");
         ASSERT_TRUE(playSelected());
-        QTest::qWait(300);
+        ASSERT_TRUE(waitFor([&] { return w.WavePlayer->Position() > 200; }));
 
         fault.apply(victim, replacement);
         if (fault.ends) {
             ASSERT_TRUE(waitFor([&] { return module.PlayerOpen == 0; }, 8000)) << "played on";
-            QTest::qWait(100);
+            ASSERT_TRUE(waitForTicks(2));
             expectIdle();
             // The thumb rests where the data ran out, short of the length the header claimed.
             EXPECT_EQ(w.TrackBar->Position(), w.WavePlayer->Position());
             EXPECT_LT(w.TrackBar->Position(), 20000);
         } else {
-            QTest::qWait(300);
+            ASSERT_TRUE(waitForTicks(6));
             QTest::mouseClick(w.cmdStop, Qt::LeftButton);
             ASSERT_TRUE(waitFor([&] { return module.PlayerOpen == 0; }));
             expectIdle();
@@ -158,7 +158,7 @@ TEST_F(LogFaultTest, RemovedDriveLinkIsReportedAndPlayWorksOnceItIsBack)
     mnuMenu& w = openWindow();
     selectLog("a.wav");
     ASSERT_TRUE(playSelected());
-    QTest::qWait(200);
+    ASSERT_TRUE(waitFor([&] { return w.WavePlayer->Position() > 100; }));
 
     const fs::path link = prefixDir / "dosdevices" / "l:";
     fs::remove(link);
@@ -166,7 +166,7 @@ TEST_F(LogFaultTest, RemovedDriveLinkIsReportedAndPlayWorksOnceItIsBack)
     EXPECT_EQ(errorMessage(), Damaged);
     ASSERT_TRUE(waitFor([&] { return module.PlayerOpen == 0; }));
     // The console keeps ticking with the drive gone.
-    QTest::qWait(200);
+    ASSERT_TRUE(waitForTicks(4));
     expectIdle();
     expectRefused("a.wav");
 

@@ -76,7 +76,7 @@ TEST_F(SoundServerFaultTest, ServerKilledWhilePlayingIsReportedAndPlaybackWorksO
     mnuMenu& w = openWindow();
     selectLog("a.wav");
     ASSERT_TRUE(playSelected());
-    QTest::qWait(300);
+    ASSERT_TRUE(waitFor([&] { return w.WavePlayer->Position() > 200; }));
 
     killServer();
     ASSERT_TRUE(waitForServer(false)) << "the sound server did not end";
@@ -93,7 +93,7 @@ TEST_F(SoundServerFaultTest, ServerKilledWhilePlayingIsReportedAndPlaybackWorksO
     ASSERT_TRUE(waitFor([&] { return module.PlayerOpen == 0; }, 5000));
     EXPECT_EQ(buttonColour(w.cmdPlay), colours::PlayIdle);
     // Still running: the timer ticks and the window answers.
-    QTest::qWait(200);
+    ASSERT_TRUE(waitForTicks(4));
     EXPECT_TRUE(w.isVisible());
 
     ASSERT_TRUE(restartServer()) << "the sound server did not start again";

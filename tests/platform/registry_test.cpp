@@ -152,8 +152,16 @@ TEST(Registry, ValuesBeyondTheBufferAreRefused)
     EXPECT_EQ(ok, 0);
 }
 
-TEST(Registry, LoadsVersionFiveUnicodeFiles)
+TEST(Registry, ReadsTextInTheEncodingOfEachExportVersion)
 {
+    // REGEDIT4 is ANSI: the same letter arrives as one Windows-1252 byte.
+    const Registry ansi = Registry::parse("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"v\"=\"/opt/caf\xE9 \x80\"\r\n");
+    EXPECT_EQ(lookup(ansi, "K", "v"), "/opt/caf\xC3\xA9 \xE2\x82\xAC");
+    const Registry utf8 = Registry::parse("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\K]\n"
+                                          "\"v\"=\"/opt/caf\xC3\xA9\"\n");
+    EXPECT_EQ(lookup(utf8, "K", "v"), "/opt/caf\xC3\xA9");
+
+
     test::TempDir dir;
     const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n"
                              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Shared Tools Location]\r\n"
@@ -243,10 +251,13 @@ void makeExecutable(const std::filesystem::path& path, bool executable = true)
 TEST(DefaultSystemReg, NamesAnInstalledSystemInformationProgram)
 {
     test::TempDir prefix;
-    test::TempDir bin;
+    test::TempDir binParent;
+    // A folder name with a letter outside ASCII comes back as the same bytes.
+    const std::filesystem::path bin = binParent / "caf\xC3\xA9";
+    std::filesystem::create_directory(bin);
     makeExecutable(bin / "gnome-system-monitor");
     makeExecutable(bin / "hardinfo"); // preferred over the system monitor
-    writeDefaultSystemReg(prefix.path(), {bin.path()});
+    writeDefaultSystemReg(prefix.path(), {bin});
 
     const Registry reg = Registry::load(systemRegistryFile(prefix.path()));
     EXPECT_EQ(lookup(reg, "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO", "PATH"), (bin / "hardinfo").string());
@@ -267,8 +278,9 @@ TEST(DefaultSystemReg, WritesNothingWithoutAProgramAndNeverOverwrites)
     const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(kept, "REGEDIT4\n; mine\n");
 
-    // A prefix that does not exist is no failure either.
+    // A prefix that does not exist is left alone: nothing is created there.
     writeDefaultSystemReg(prefix / "missing" / "deeper", {bin.path()});
+    EXPECT_FALSE(std::filesystem::exists(prefix / "missing"));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "settings/preferences_window.h"
 
 #include "components/wave_out.h"
+#include "components/wave_player.h"
 #include "console/module1.h"
 #include "platform/drive_map.h"
 #include "platform/failure.h"
@@ -18,6 +19,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <sndfile.h>
 
 #include <filesystem>
 #include <string>
@@ -44,12 +47,29 @@ QString message(FailureCode code)
 
 // A private drive C: with the program folder, so the window reads and writes a
 // settings file of the test's own.
+// Two devices of the test's own behind the usual ones, defined out of
+// alphabetical order, so that there are always three or more and a list that
+// were sorted or filtered would show it.
 class PreferencesTest : public ::testing::Test {
 protected:
     PreferencesTest()
     {
+        static const bool added = [] {
+            test::addOutputDevice("tarnveil_zulu");
+            test::addOutputDevice("tarnveil_alpha");
+            return true;
+        }();
+        (void)added;
         drives.ensureSystemDrive();
         std::filesystem::create_directories(programFolder);
+    }
+
+    static QStringList listed(const frmMyPreferences* window)
+    {
+        QStringList names;
+        for (int i = 0; i < window->lstMM1->count(); ++i)
+            names << window->lstMM1->item(i)->text();
+        return names;
     }
 
     void TearDown() override
@@ -98,24 +118,57 @@ TEST_F(PreferencesTest, OpensWithCloseFocusedAndTabsByTabIndex)
 TEST_F(PreferencesTest, ListsTheOutputDevicesInOrderWithTheirNumbers)
 {
     frmMyPreferences* window = open();
-    WaveOut devices;
-    ASSERT_EQ(window->lstMM1->count(), devices.DeviceCount());
-    for (int i = 0; i < devices.DeviceCount(); ++i) {
-        EXPECT_EQ(window->lstMM1->item(i)->text(), devices.DeviceName(i));
+    const QStringList names = listed(window);
+    // The system's default first, once; then the devices in the order the
+    // system defines them, not sorted.
+    ASSERT_FALSE(names.isEmpty());
+    EXPECT_EQ(names.first(), "default");
+    EXPECT_EQ(names.count("default"), 1);
+    EXPECT_EQ(names.count("tarnveil_zulu"), 1);
+    EXPECT_LT(names.indexOf("tarnveil_capture"), names.indexOf("tarnveil_zulu"));
+    EXPECT_EQ(names.indexOf("tarnveil_alpha"), names.indexOf("tarnveil_zulu") + 1);
+    for (int i = 0; i < window->lstMM1->count(); ++i)
         EXPECT_EQ(window->lstMM1->item(i)->data(Qt::UserRole).toInt(), i);
-    }
     // With the sound server up, its device is among them.
     if (test::soundServerRunning()) {
-        const int pulse = test::pulseDeviceNumber();
-        ASSERT_GE(pulse, 0);
-        EXPECT_TRUE(window->lstMM1->item(pulse)->text() == "pulse" || window->lstMM1->item(pulse)->text() == "default");
+        EXPECT_TRUE(names.contains("pulse"));
     }
+}
+
+TEST_F(PreferencesTest, EachLoadListsTheDevicesAsTheyAreNowWithoutStoppingPlayback)
+{
+    // Held as the player holds it from its first Play on.
+    const PortAudioSession inUse;
+    frmMyPreferences* window = open();
+    EXPECT_FALSE(listed(window).contains("tarnveil_plugged"));
+    window->close();
+    settle();
+
+    test::addOutputDevice("tarnveil_plugged");
+    window = open();
+    EXPECT_TRUE(listed(window).contains("tarnveil_plugged"));
+    window->close();
+    settle();
+
+    if (!test::soundServerRunning())
+        GTEST_SKIP() << "no sound server";
+    test::TempDir audio;
+    test::writeToneWav(audio / "tone.wav", 8000, 1, 5.0, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    WavePlayer player;
+    player.setDeviceID(test::pulseDeviceNumber());
+    player.setFileName(audio / "tone.wav");
+    player.Play();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return player.Position() > 0; }, 5000));
+    window = open();
+    EXPECT_TRUE(player.isPlaying());
+    const int32_t before = player.Position();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player.Position() > before; }, 5000)) << "playback stalled";
+    player.Stop();
 }
 
 TEST_F(PreferencesTest, ShowsTheStoredDeviceAndDrive)
 {
-    if (WaveOut().DeviceCount() < 3)
-        GTEST_SKIP() << "needs three output devices";
+    ASSERT_GE(WaveOut().DeviceCount(), 3);
     test::writeBytes(settingsFile, bytes("2E"));
     frmMyPreferences* window = open();
     EXPECT_EQ(window->lstMM1->currentRow(), 2);

@@ -19,6 +19,11 @@ std::filesystem::path& captureFilePath()
     return path;
 }
 
+std::filesystem::path configFile()
+{
+    return captureFilePath().parent_path() / "asound.conf";
+}
+
 int deviceNumberNamed(const QString& name)
 {
     WaveOut devices;
@@ -40,7 +45,7 @@ void prepareAudioEnvironment()
         return std::filesystem::path(pattern);
     }();
     captureFilePath() = folder / "capture.raw";
-    const auto config = folder / "asound.conf";
+    const auto config = configFile();
     std::ofstream out(config);
     out << "pcm." << CaptureDeviceName << " {\n"
         << "  type file\n"
@@ -51,6 +56,23 @@ void prepareAudioEnvironment()
     out.close();
     const std::string path = "/usr/share/alsa/alsa.conf:" + config.string();
     setenv("ALSA_CONFIG_PATH", path.c_str(), 1);
+}
+
+void addOutputDevice(const std::string& name)
+{
+    std::ofstream(configFile(), std::ios::app) << "pcm." << name << " {\n  type null\n}\n";
+}
+
+BrokenAudioConfiguration::BrokenAudioConfiguration()
+{
+    std::ifstream in(configFile(), std::ios::binary);
+    saved_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ofstream(configFile(), std::ios::app) << "pcm.tarnveil_broken { type\n";
+}
+
+BrokenAudioConfiguration::~BrokenAudioConfiguration()
+{
+    std::ofstream(configFile(), std::ios::binary | std::ios::trunc) << saved_;
 }
 
 const std::filesystem::path& captureFile()

@@ -17,6 +17,24 @@ void prepareAudioEnvironment();
 
 const std::filesystem::path& captureFile();
 
+// While it lives, the private configuration cannot be parsed, so PortAudio
+// will not start; the configuration is restored afterwards.
+class BrokenAudioConfiguration {
+public:
+    BrokenAudioConfiguration();
+    ~BrokenAudioConfiguration();
+    BrokenAudioConfiguration(const BrokenAudioConfiguration&) = delete;
+    BrokenAudioConfiguration& operator=(const BrokenAudioConfiguration&) = delete;
+
+private:
+    std::string saved_;
+};
+
+// Adds an output device named `name` (ALSA's null device, which takes every
+// sample and keeps none) to the private configuration, behind those there. The
+// next fresh look at the devices lists it, as it would a card plugged in.
+void addOutputDevice(const std::string& name);
+
 // Bytes captured so far (the file is recreated each time the device is opened).
 std::vector<char> readCapture();
 
