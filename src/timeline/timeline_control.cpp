@@ -5,7 +5,6 @@
 #include "console/module1.h"
 #include "console/playback_control.h"
 #include "platform/drive_map.h"
-#include "timeline/background.h"
 #include "timeline/clip_saver.h"
 #include "timeline/go_to_time_window.h"
 #include "timeline/save_clip_window.h"
@@ -51,7 +50,8 @@ TimelineControl::~TimelineControl()
 
 TimelineControl::Paths TimelineControl::paths() const
 {
-    return {module_.drives.resolve(module_.LoggerDrive + ":\\logger\\logs"),
+    const std::string logFolderName = module_.LoggerDrive + ":\\logger\\logs";
+    return {logFolderName, module_.drives.resolve(logFolderName),
             module_.drives.resolve(module_.LoggerDrive + ":\\logger\\CurFile")};
 }
 
@@ -87,9 +87,10 @@ void TimelineControl::probeOpenLog()
 {
     probedFile_ = controls_.WavePlayer->FileName();
     openLog_.reset();
-    const uint64_t id = ++probeId_;
-    if (probedFile_.empty())
+    if (probedFile_.empty()) {
+        probeLane_.cancel();
         return;
+    }
     std::filesystem::path folder = probedFile_.parent_path();
     std::filesystem::path relative = probedFile_.filename();
     Paths where;
@@ -103,8 +104,8 @@ void TimelineControl::probeOpenLog()
     } catch (const Failure&) {
     }
     const QByteArray name = QByteArray::fromStdString(relative.string());
-    runInBackground<LogSpan>(
-        this,
+    probeLane_.start(
+        probedFile_.string(),
         [folder, name, curFile = where.curFile] {
             // A CurFile that cannot be read makes no log live; the header fix-up reports it.
             bool live = false;
@@ -114,9 +115,10 @@ void TimelineControl::probeOpenLog()
             }
             return probeLog(folder, name, live);
         },
-        [this, id](Outcome<LogSpan> outcome) {
-            if (id == probeId_ && outcome.value)
-                openLog_ = std::move(*outcome.value);
+        [this](DriveOutcome<LogSpan> outcome) {
+            // A log that cannot be read has no time of day; the player reports it.
+            if (LogSpan* log = std::get_if<LogSpan>(&outcome))
+                openLog_ = std::move(*log);
         });
 }
 
@@ -142,24 +144,20 @@ void TimelineControl::goTo(const QDateTime& moment)
         MomentPlace place;
     };
     const int64_t momentMs = moment.toMSecsSinceEpoch();
-    const uint64_t id = ++goToId_;
-    runInBackground<Found>(
-        this,
+    goToLane_.start(
+        where.logFolderName,
         [where, names = listedLogs(), momentMs] {
             Found found;
             found.logs = surveyLogs(where.logFolder, names, readLiveLogName(where.curFile));
             found.place = placeMoment(found.logs, momentMs);
             return found;
         },
-        [this, id, momentMs](Outcome<Found> outcome) {
-            // Only the latest request counts: an operator who asked again meant the new moment.
-            if (id != goToId_)
-                return;
-            if (outcome.failure) {
-                frmError::report(QString::fromStdString(outcome.failure->message()));
+        [this, momentMs](DriveOutcome<Found> outcome) {
+            if (const Failure* failure = std::get_if<Failure>(&outcome)) {
+                frmError::report(QString::fromStdString(failure->message()));
                 return;
             }
-            const Found& found = *outcome.value;
+            const Found& found = std::get<Found>(outcome);
             if (!found.place.holder) {
                 const Failure gap(FailureCode::NoLogAtTime, describeGap(found.logs, found.place, momentMs));
                 frmError::report(QString::fromStdString(gap.message()));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "console/console_state.h"
+#include "share/drive_lane.h"
 #include "timeline/log_timeline.h"
 
 #include <QDateTime>
@@ -43,6 +44,7 @@ public:
 
 private:
     struct Paths {
+        std::string logFolderName; // as the operator knows it, "L:\logger\logs"
         std::filesystem::path logFolder;
         std::filesystem::path curFile;
     };
@@ -59,8 +61,9 @@ private:
     // The log the player has open, and what the last probe found out about it.
     std::filesystem::path probedFile_;
     std::optional<LogSpan> openLog_;
-    uint64_t probeId_ = 0;
-    uint64_t goToId_ = 0;
+    // A newer request on a lane drops the older one's answer.
+    DriveLane probeLane_;
+    DriveLane goToLane_;
 
     ClipSaver* saver_ = nullptr;
     QProgressDialog* progress_ = nullptr;
