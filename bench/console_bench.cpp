@@ -1,7 +1,8 @@
 // Console timings on the offscreen platform: the log-list fill as the folder
-// grows, the live-log header fix-up whatever the log's size, the time read-out,
-// one timer tick while a log plays on the sound server, and the start-up of the
-// main window until it has painted.
+// grows, an update of a long list by one log, the live-log header fix-up
+// whatever the log's size, the time read-out, one timer tick while a log plays
+// on the sound server, and the start-up of the main window until it has
+// painted and until its list has filled.
 //
 // Run: console_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 // Folders and logs go to $TMPDIR/tarnveil-console-bench (default /tmp) and are
@@ -13,6 +14,7 @@
 #include "console/module1.h"
 #include "console/playback_control.h"
 #include "console/range_control.h"
+#include "loglist/log_list.h"
 #include "platform/drive_map.h"
 #include "platform/log_folder.h"
 
@@ -23,6 +25,8 @@
 #include <QTimer>
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
+
+#include <time.h>
 
 #include <chrono>
 #include <cmath>
@@ -61,8 +65,9 @@ std::string logName(int index)
 // a logger drive whose logs folder holds `logCount` empty logs and a few other
 // files the list must skip. Made once and kept.
 struct Prefix {
-    explicit Prefix(int logCount)
-        : root(benchRoot() / ("prefix-" + std::to_string(logCount))), drives(root)
+    // `hourFolders`: a year of another logger's hourly logs, YYYY/MM/DD/HH/archive.mp3.
+    explicit Prefix(int logCount, bool hourFolders = false)
+        : root(benchRoot() / ("prefix-" + std::to_string(logCount) + (hourFolders ? "-hourly" : ""))), drives(root)
     {
         const fs::path logger = root / "logger-drive";
         logs = logger / "logger" / "logs";
@@ -77,8 +82,18 @@ struct Prefix {
         std::ofstream(programFolder / "ZeVudi.ini", std::ios::binary) << "0L";
         fs::create_directory_symlink(logger, root / "dosdevices" / "l:");
         // Created out of order, so that the list's sort has work to do.
-        for (int i = 0; i < logCount; ++i)
-            std::ofstream(logs / logName(static_cast<int>((static_cast<int64_t>(i) * 7919) % logCount)));
+        for (int i = 0; i < logCount; ++i) {
+            const int index = static_cast<int>((static_cast<int64_t>(i) * 7919) % logCount);
+            if (hourFolders) {
+                char folder[32];
+                std::snprintf(folder, sizeof folder, "%04d/%02d/%02d/%02d", 2026 + index / 8928, 1 + index / 744 % 12,
+                              1 + index / 24 % 31, index % 24);
+                fs::create_directories(logs / folder);
+                std::ofstream(logs / folder / "archive.mp3");
+            } else {
+                std::ofstream(logs / logName(index));
+            }
+        }
         for (const char* other : {"notes.txt", "index.dat", "readme", "wav", ".wav.tmp"})
             std::ofstream(logs / other);
         std::ofstream(done) << logCount;
@@ -89,13 +104,28 @@ struct Prefix {
     fs::path logs;
 };
 
-Prefix& prefixWith(int logCount)
+Prefix& prefixWith(int logCount, bool hourFolders = false)
 {
-    static std::map<int, std::unique_ptr<Prefix>> prefixes;
-    auto& prefix = prefixes[logCount];
+    static std::map<std::pair<int, bool>, std::unique_ptr<Prefix>> prefixes;
+    auto& prefix = prefixes[{logCount, hourFolders}];
     if (!prefix)
-        prefix = std::make_unique<Prefix>(logCount);
+        prefix = std::make_unique<Prefix>(logCount, hourFolders);
     return *prefix;
+}
+
+double guiThreadSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// Serves events, sleeping while there are none, until `done` holds.
+template <typename Done>
+void serveUntil(Done done)
+{
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
 }
 
 void drainEvents()
@@ -127,46 +157,108 @@ private:
 // --- log list -------------------------------------------------------------
 
 // The folder scan alone.
-void BM_ListWaveFiles(benchmark::State& state)
+void BM_ListLogs(benchmark::State& state)
 {
     const int count = static_cast<int>(state.range(0));
-    Prefix& prefix = prefixWith(count);
+    Prefix& prefix = prefixWith(count, state.range(1) != 0);
     for (auto _ : state) {
-        const auto names = listWaveFiles(prefix.logs);
-        if (static_cast<int>(names.size()) != count)
+        const auto logs = listLogs(prefix.logs);
+        if (static_cast<int>(logs.size()) != count)
             state.SkipWithError("the scan missed logs");
     }
     state.SetItemsProcessed(state.iterations() * count);
+    state.SetLabel(state.range(1) != 0 ? "hour folders" : "flat");
 }
-BENCHMARK(BM_ListWaveFiles)->Arg(1000)->Arg(32767)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListLogs)
+    ->Args({1000, 0})
+    ->Args({32767, 0})
+    ->Args({100000, 0})
+    ->Args({8760, 1})
+    ->Unit(benchmark::kMillisecond);
 
-// The window's load step on an emptied list: scan, fill and sort lstLogs.
+// The window's load step on an emptied list: the scan on its lane, then the
+// fill of lstLogs on the GUI thread, until the list has been laid out.
+// gui_ms: what of it the GUI thread spent.
 void BM_LogListFill(benchmark::State& state)
 {
     const int count = static_cast<int>(state.range(0));
-    Prefix& prefix = prefixWith(count);
+    Prefix& prefix = prefixWith(count, state.range(1) != 0);
     Module1 module(prefix.drives);
     auto* window = new mnuMenu(module);
+    serveUntil([&] { return !window->logList().loading(); });
+    double gui = 0;
     for (auto _ : state) {
-        state.PauseTiming();
-        window->lstLogs->clear();
-        state.ResumeTiming();
-        window->Form_Load();
+        const double before = guiThreadSeconds();
+        window->logList().reload();
+        serveUntil([&] { return !window->logList().loading(); });
+        window->lstLogs->doItemsLayout();
+        gui += guiThreadSeconds() - before;
         if (window->lstLogs->count() != count) {
             state.SkipWithError("the list does not hold every log");
             break;
         }
     }
     state.counters["listed"] = window->lstLogs->count();
+    state.counters["gui_ms"] = benchmark::Counter(gui * 1e3, benchmark::Counter::kAvgIterations);
     state.SetItemsProcessed(state.iterations() * count);
+    state.SetLabel(state.range(1) != 0 ? "hour folders" : "flat");
     delete window;
     drainEvents();
 }
-BENCHMARK(BM_LogListFill)->Arg(1000)->Arg(32767)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LogListFill)
+    ->Args({1000, 0})
+    ->Args({32767, 0})
+    ->Args({100000, 0})
+    ->Args({8760, 1})
+    ->Unit(benchmark::kMillisecond);
+
+// A long list following its folder: one log added (or removed again) and the
+// look at the folder that brings it into the list, until it has been laid out.
+// Compare with BM_LogListFill at the same count, in the same run.
+void BM_LogListUpdateOneLog(benchmark::State& state)
+{
+    const int count = static_cast<int>(state.range(0));
+    Prefix& prefix = prefixWith(count);
+    Module1 module(prefix.drives);
+    auto* window = new mnuMenu(module);
+    serveUntil([&] { return !window->logList().loading(); });
+    const fs::path extra = prefix.logs / "20200101-0007.wav";
+    double gui = 0;
+    bool added = false;
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (added)
+            fs::remove(extra);
+        else
+            std::ofstream{extra};
+        added = !added;
+        state.ResumeTiming();
+        const double before = guiThreadSeconds();
+        bool settled = false;
+        const auto connection =
+            QObject::connect(&window->logList(), &LogList::settled, [&settled] { settled = true; });
+        window->logList().refresh();
+        serveUntil([&] { return settled; });
+        window->lstLogs->doItemsLayout();
+        QObject::disconnect(connection);
+        gui += guiThreadSeconds() - before;
+        if (window->lstLogs->count() != count + (added ? 1 : 0)) {
+            state.SkipWithError("the list did not follow");
+            break;
+        }
+    }
+    if (added)
+        fs::remove(extra);
+    state.counters["gui_ms"] = benchmark::Counter(gui * 1e3, benchmark::Counter::kAvgIterations);
+    delete window;
+    drainEvents();
+}
+BENCHMARK(BM_LogListUpdateOneLog)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 // From constructing the console (settings, controls, the load step) until the
-// first paint of the shown window has been handled.
-void BM_StartupToFirstPaint(benchmark::State& state)
+// first paint of the shown window has been handled; `filled`: until the list
+// has been filled and painted as well.
+void startUp(benchmark::State& state, bool untilFilled)
 {
     const int count = static_cast<int>(state.range(0));
     Prefix& prefix = prefixWith(count);
@@ -176,16 +268,32 @@ void BM_StartupToFirstPaint(benchmark::State& state)
         QPointer<mnuMenu> window = new mnuMenu(module);
         PaintWatch watch(window);
         window->show();
-        while (!watch.painted)
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
+        serveUntil([&] { return watch.painted; });
+        if (untilFilled) {
+            serveUntil([&] { return !window->logList().loading(); });
+            watch.painted = false;
+            serveUntil([&] { return watch.painted; });
+        }
         state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        serveUntil([&] { return !window->logList().loading(); });
         if (window->lstLogs->count() != count)
             state.SkipWithError("the list does not hold every log");
         delete window.data();
         drainEvents();
     }
 }
+
+void BM_StartupToFirstPaint(benchmark::State& state)
+{
+    startUp(state, false);
+}
 BENCHMARK(BM_StartupToFirstPaint)->Arg(1000)->Arg(32767)->Arg(100000)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_StartupToListFilled(benchmark::State& state)
+{
+    startUp(state, true);
+}
+BENCHMARK(BM_StartupToListFilled)->Arg(1000)->Arg(32767)->Arg(100000)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // --- live-log header ------------------------------------------------------
 
@@ -274,6 +382,7 @@ struct PlayingConsole {
         window = new mnuMenu(module);
         module.PlayDevice = static_cast<int16_t>(soundServerDevice());
         window->show();
+        serveUntil([this] { return !window->logList().loading(); });
         window->lstLogs->setCurrentRow(0);
         window->playback().cmdPlay_Click();
         QElapsedTimer waited;

@@ -9,9 +9,10 @@
 #include "console/module1.h"
 #include "console/playback_control.h"
 #include "console/range_control.h"
+#include "loglist/log_list.h"
 #include "platform/drive_map.h"
-#include "platform/log_folder.h"
 #include "settings/preferences_window.h"
+#include "settings/settings_file.h"
 #include "timeline/timeline_control.h"
 #include "windows/about_window.h"
 #include "windows/error_window.h"
@@ -19,16 +20,17 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFile>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QShortcutEvent>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -128,6 +130,8 @@ mnuMenu::mnuMenu(Module1& module) : module_(module)
 
 mnuMenu::~mnuMenu()
 {
+    // A listing that arrives late finds no list to fill.
+    logList_.reset();
     // The player goes first, while the handlers it might still reach exist.
     Timer1->stop();
     delete MMConnectorX2;
@@ -195,7 +199,7 @@ void mnuMenu::createControls()
     lstLogs = new QListWidget(this);
     lstLogs->setObjectName(QStringLiteral("lstLogs"));
     lstLogs->setSelectionMode(QAbstractItemView::SingleSelection);
-    lstLogs->setSortingEnabled(true);
+    logList_ = std::make_unique<LogList>(module_, *lstLogs, [this] { return module_.PlayerOpen == -1 || Paused == -1; });
 
     cmdStop = makeButton(this, "cmdStop", QStringLiteral("&Stop"), QStringLiteral("Stops playback"));
     setButtonColour(cmdStop, colours::StopButton);
@@ -347,6 +351,7 @@ void mnuMenu::connectHandlers()
     connect(mnuMyPreferences, &QAction::triggered, this, guarded([this] { mnuMyPreferences_Click(); }));
     connect(mnuHelp, &QAction::triggered, this, guarded([this] { mnuHelp_Click(); }));
     connect(mnuAbout, &QAction::triggered, this, guarded([this] { mnuAbout_Click(); }));
+    connect(logList_.get(), &LogList::noDrive, this, guarded([this] { openPreferencesForDrive(); }));
 }
 
 void mnuMenu::setFocusOrder()
@@ -373,20 +378,47 @@ void mnuMenu::Form_Load()
     }
 }
 
+// The log folder is listed on a lane of its own: the window shows at once,
+// and the list fills when the folder answers or its failure is reported.
 void mnuMenu::fillLogList()
 {
-    const std::vector<std::string> names =
-        listWaveFiles(module_.drives.resolve(module_.LoggerDrive + ":\\logger\\logs"));
-    // One sort at the end rather than one sorted insertion per name.
-    lstLogs->setSortingEnabled(false);
-    for (module_.ListIndex = 0; module_.ListIndex < static_cast<int32_t>(names.size()); ++module_.ListIndex) {
-        module_.TimeText = names[static_cast<std::size_t>(module_.ListIndex)];
-        const QByteArray fileName = QByteArray::fromStdString(module_.TimeText);
-        auto* item = new QListWidgetItem(QFile::decodeName(fileName));
-        item->setData(Qt::UserRole, fileName);
-        lstLogs->addItem(item);
+    logList_->reload();
+}
+
+// Without a drive behind the letter there is nothing to list: the operator is
+// taken straight to the place where a letter gets its folder.
+void mnuMenu::openPreferencesForDrive()
+{
+    frmMyPreferences* preferences = frmMyPreferences::showWindow(module_);
+    connect(preferences, &frmMyPreferences::applied, this, &mnuMenu::preferencesApplied, Qt::UniqueConnection);
+    // The error window stays readable beside it.
+    if (const frmError* error = frmError::instance()) {
+        const QRect taken = error->frameGeometry();
+        if (preferences->frameGeometry().intersects(taken)) {
+            QPoint beside = taken.topRight() + QPoint(16, 0);
+            if (const QScreen* screen = error->screen()) {
+                const QRect room = screen->availableGeometry();
+                if (beside.x() + preferences->frameGeometry().width() > room.right())
+                    beside = taken.bottomLeft() + QPoint(0, 16);
+            }
+            preferences->move(beside);
+        }
     }
-    lstLogs->setSortingEnabled(true);
+    preferences->txtDrive->setFocus();
+}
+
+// A letter that named no drive has now been given one (or the logger's letter
+// a new folder): the list follows without a restart.
+void mnuMenu::preferencesApplied(bool remapped, char letter)
+{
+    const bool adopt = logList_->driveMissing();
+    if (adopt) {
+        if (const std::optional<std::string> drive = ReadStoredSettings(module_).drive; drive && !drive->empty())
+            module_.LoggerDrive = *drive;
+    }
+    const bool logDrive = !module_.LoggerDrive.empty() && (module_.LoggerDrive[0] | 0x20) == (letter | 0x20);
+    if (adopt || (remapped && logDrive))
+        logList_->reload();
 }
 
 void mnuMenu::Form_Unload()
@@ -406,7 +438,8 @@ void mnuMenu::mnuExit_Click()
 
 void mnuMenu::mnuMyPreferences_Click()
 {
-    frmMyPreferences::showWindow(module_);
+    frmMyPreferences* preferences = frmMyPreferences::showWindow(module_);
+    connect(preferences, &frmMyPreferences::applied, this, &mnuMenu::preferencesApplied, Qt::UniqueConnection);
 }
 
 void mnuMenu::mnuHelp_Click()

@@ -18,6 +18,7 @@ struct Module1;
 class MMConnector;
 class MMLevel;
 class MMLevelScale;
+class LogList;
 class PlaybackControl;
 class RangeControl;
 class TimelineControl;
@@ -58,6 +59,7 @@ public:
 
     PlaybackControl& playback() { return *playback_; }
     RangeControl& range() { return *range_; }
+    LogList& logList() { return *logList_; }
     TimelineControl& timeline() { return *timeline_; }
 
     void Form_Load();
@@ -81,10 +83,13 @@ private:
     void connectHandlers();
     void setFocusOrder();
     void fillLogList();
+    void openPreferencesForDrive();
+    void preferencesApplied(bool remapped, char letter);
 
     Module1& module_;
     std::unique_ptr<PlaybackControl> playback_;
     std::unique_ptr<RangeControl> range_;
+    std::unique_ptr<LogList> logList_;
     std::unique_ptr<TimelineControl> timeline_;
 };
 

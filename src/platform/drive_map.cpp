@@ -122,6 +122,55 @@ std::filesystem::path DriveMap::resolve(std::string_view windowsPath) const
     return root;
 }
 
+std::optional<std::filesystem::path> DriveMap::folderOf(char letter) const
+{
+    if (!isAsciiLetter(letter))
+        return std::nullopt;
+    const std::filesystem::path devices = prefix_ / "dosdevices";
+    const std::filesystem::path entry = devices / std::string{static_cast<char>(letter | 0x20), ':'};
+    std::error_code error;
+    const std::filesystem::path target = std::filesystem::read_symlink(entry, error);
+    if (!error)
+        return target.is_absolute() ? target : (devices / target).lexically_normal();
+    // A folder standing in the place of a link serves the same.
+    if (entryExists(entry))
+        return entry;
+    return std::nullopt;
+}
+
+std::vector<std::pair<char, std::filesystem::path>> DriveMap::mappedDrives() const
+{
+    std::vector<std::pair<char, std::filesystem::path>> drives;
+    for (char letter = 'a'; letter <= 'z'; ++letter) {
+        if (std::optional<std::filesystem::path> folder = folderOf(letter))
+            drives.emplace_back(letter, std::move(*folder));
+    }
+    return drives;
+}
+
+void DriveMap::mapDrive(char letter, const std::filesystem::path& folder) const
+{
+    if (!isAsciiLetter(letter))
+        throw Failure(FailureCode::NoSuchDrive, printable(std::string{letter, ':'}));
+    const char lower = static_cast<char>(letter | 0x20);
+    if (lower == 'c')
+        throw Failure(FailureCode::SystemDriveFixed);
+
+    const std::filesystem::path devices = prefix_ / "dosdevices";
+    createFolders(devices);
+    const std::filesystem::path link = devices / std::string{lower, ':'};
+    const std::filesystem::path fresh =
+        devices / (std::string{'.', lower, ':', '.'} + std::to_string(::getpid()) + ".new");
+    ::unlink(fresh.c_str());
+    if (::symlink(folder.c_str(), fresh.c_str()) != 0)
+        throw failureFromErrno(errno, fresh.native());
+    if (::rename(fresh.c_str(), link.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(fresh.c_str());
+        throw failureFromErrno(error, link.native());
+    }
+}
+
 bool DriveMap::ensureSystemDrive() const
 {
     const std::filesystem::path devices = prefix_ / "dosdevices";

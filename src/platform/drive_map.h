@@ -1,7 +1,10 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace tarnveil {
 
@@ -24,6 +27,19 @@ public:
     // Creates the prefix with drive_c/program files and the link dosdevices/c:
     // when the prefix has no c: yet. Returns true when it created them.
     bool ensureSystemDrive() const;
+
+    // The folder behind drive `letter` (either case), or nothing when the
+    // letter is not mapped. Looks at the prefix only, never at the folder.
+    std::optional<std::filesystem::path> folderOf(char letter) const;
+
+    // Every mapped letter (lower case) with its folder, in letter order.
+    std::vector<std::pair<char, std::filesystem::path>> mappedDrives() const;
+
+    // Gives drive `letter` the folder `folder`: a new link under a temporary
+    // name replaces the old one in one rename, so the letter never names
+    // nothing meanwhile. The folder need not be reachable now. Throws Failure
+    // for a character that is no letter and for c:, which holds the program.
+    void mapDrive(char letter, const std::filesystem::path& folder) const;
 
 private:
     std::filesystem::path prefix_;

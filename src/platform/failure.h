@@ -32,6 +32,7 @@ enum class FailureCode : int {
     NoSuchDrive = 382,
     PathEscapesDrive = 383,
     FileTooLarge = 384,
+    SystemDriveFixed = 385,
     NoLogAtTime = 423,
     ClipCrossesGap = 424,
     ClipFormatsDiffer = 425,

@@ -7,8 +7,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <memory>
+#include <string_view>
 
 namespace tarnveil {
 
@@ -17,14 +19,30 @@ namespace {
 struct DirCloser {
     void operator()(DIR* dir) const noexcept { ::closedir(dir); }
 };
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
-bool hasWaveExtension(const char* name, size_t length)
+char lowerAscii(char c)
 {
-    if (length < 4)
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The formats libsndfile opens, under the extensions loggers give them.
+bool hasAudioExtension(std::string_view name)
+{
+    static constexpr std::array<std::string_view, 12> Extensions{
+        "wav", "mp3", "flac", "ogg", "oga", "opus", "aif", "aiff", "aifc", "au", "snd", "caf"};
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || name.size() - dot - 1 > 4)
         return false;
-    const char* ext = name + length - 4;
-    auto lower = [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); };
-    return ext[0] == '.' && lower(ext[1]) == 'w' && lower(ext[2]) == 'a' && lower(ext[3]) == 'v';
+    char ext[5] = {};
+    for (size_t i = dot + 1; i < name.size(); ++i)
+        ext[i - dot - 1] = lowerAscii(name[i]);
+    return std::find(Extensions.begin(), Extensions.end(), std::string_view(ext)) != Extensions.end();
 }
 
 // A folder that is not there reads as a missing path to the operator, not as a
@@ -36,40 +54,182 @@ Failure folderFailure(int errnoValue, const std::filesystem::path& folder)
     return failureFromErrno(errnoValue, folder.native());
 }
 
+// How far down the dated folders a walk has come; each level names the one
+// below it: year, then month, day, hour. "YYYY-MM-DD" stands for three levels.
+enum class Level { Logs, Year, Month, Day, Hour };
+
+bool digitsOnly(std::string_view text, size_t count)
+{
+    return text.size() == count && std::all_of(text.begin(), text.end(), isDigit);
+}
+
+bool isDayFolder(std::string_view name)
+{
+    return name.size() == 10 && digitsOnly(name.substr(0, 4), 4) && name[4] == '-'
+        && digitsOnly(name.substr(5, 2), 2) && name[7] == '-' && digitsOnly(name.substr(8, 2), 2);
+}
+
+// The level a sub-folder called `name` opens below `level`, or none.
+bool datedLevelBelow(Level level, std::string_view name, Level& below)
+{
+    switch (level) {
+    case Level::Logs:
+        if (digitsOnly(name, 4)) {
+            below = Level::Year;
+            return true;
+        }
+        if (isDayFolder(name)) {
+            below = Level::Day;
+            return true;
+        }
+        return false;
+    case Level::Year: below = Level::Month; return digitsOnly(name, 2);
+    case Level::Month: below = Level::Day; return digitsOnly(name, 2);
+    case Level::Day: below = Level::Hour; return digitsOnly(name, 2);
+    case Level::Hour: return false;
+    }
+    return false;
+}
+
+// "2026-12-07 16" style text of a dated folder below `date` (the parent's text).
+std::string datedText(const std::string& date, Level below, std::string_view name)
+{
+    if (below == Level::Hour)
+        return date + ' ' + std::string(name);
+    if (date.empty())
+        return std::string(name);
+    return date + '-' + std::string(name);
+}
+
+// A name that begins with a date and an hour ("2026-12-07-16...", "2026-12-07_16...")
+// orders with the hour after a blank, as names from hour folders are written.
+std::string orderKeyOf(const std::string& shown)
+{
+    if (shown.size() >= 13 && isDayFolder(std::string_view(shown).substr(0, 10)) && shown[10] != ' '
+        && isDigit(shown[11]) && isDigit(shown[12])) {
+        std::string key = shown;
+        key[10] = ' ';
+        return key;
+    }
+    return {};
+}
+
+struct Walk {
+    std::vector<LogFile> logs;
+
+    // Lists `folder` (already open as `dir`); `relative` is its path below the
+    // log folder ("" or "2026/12/"), `date` the date its dated folders give.
+    void list(DIR* dir, const std::filesystem::path& folder, const std::string& relative, Level level,
+              const std::string& date)
+    {
+        const int dirFd = ::dirfd(dir);
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(dir);
+            if (entry == nullptr) {
+                if (errno != 0)
+                    throw folderFailure(errno, folder);
+                return;
+            }
+            const std::string_view name(entry->d_name);
+            if (name == "." || name == "..")
+                continue;
+            Level below{};
+            const bool audio = hasAudioExtension(name);
+            const bool dated = !audio && datedLevelBelow(level, name, below);
+            if (!audio && !dated)
+                continue;
+
+            // The entry type saves a stat per file on most file systems; links
+            // and file systems that do not report the type need a look at the target.
+            unsigned char type = entry->d_type;
+            if (type == DT_LNK || type == DT_UNKNOWN) {
+                struct stat info {};
+                type = ::fstatat(dirFd, entry->d_name, &info, 0) != 0 ? DT_UNKNOWN
+                    : S_ISREG(info.st_mode)                          ? DT_REG
+                    : S_ISDIR(info.st_mode)                          ? DT_DIR
+                                                                     : DT_UNKNOWN;
+            }
+            if (audio && type == DT_REG)
+                addFile(relative, level, date, name);
+            else if (dated && type == DT_DIR)
+                descend(dirFd, folder, relative, below, datedText(date, below, name), name);
+        }
+    }
+
+    void addFile(const std::string& relative, Level level, const std::string& date, std::string_view name)
+    {
+        LogFile log;
+        log.path = relative + std::string(name);
+        // A name that already tells its day needs no date in front of it.
+        if (level != Level::Logs) {
+            if (date.size() >= 10 && name.substr(0, 10) == std::string_view(date).substr(0, 10))
+                log.label = std::string(name);
+            else
+                log.label = date + ' ' + std::string(name);
+        }
+        log.order = orderKeyOf(log.shown());
+        logs.push_back(std::move(log));
+    }
+
+    void descend(int parentFd, const std::filesystem::path& parent, const std::string& relative, Level level,
+                 const std::string& date, std::string_view name)
+    {
+        const int fd = ::openat(parentFd, std::string(name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return;
+        DirHandle dir(::fdopendir(fd));
+        if (!dir) {
+            ::close(fd);
+            return;
+        }
+        try {
+            list(dir.get(), parent / std::string(name), relative + std::string(name) + '/', level, date);
+        } catch (const Failure&) {
+            // One unreadable dated folder does not hide the others.
+        }
+    }
+};
+
 } // namespace
 
-std::vector<std::string> listWaveFiles(const std::filesystem::path& folder)
+bool listedBefore(const LogFile& a, const LogFile& b)
 {
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+    if (const int order = a.orderKey().compare(b.orderKey()); order != 0)
+        return order < 0;
+    if (const int shown = a.shown().compare(b.shown()); shown != 0)
+        return shown < 0;
+    return a.path < b.path;
+}
+
+std::vector<LogFile> listLogs(const std::filesystem::path& folder)
+{
+    DirHandle dir(::opendir(folder.c_str()));
     if (!dir)
         throw folderFailure(errno, folder);
-    const int dirFd = ::dirfd(dir.get());
+    Walk walk;
+    walk.list(dir.get(), folder, std::string(), Level::Logs, std::string());
+    std::sort(walk.logs.begin(), walk.logs.end(), listedBefore);
+    return std::move(walk.logs);
+}
 
-    std::vector<std::string> names;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(dir.get());
-        if (entry == nullptr) {
-            if (errno != 0)
-                throw folderFailure(errno, folder);
-            break;
-        }
-        const size_t length = std::char_traits<char>::length(entry->d_name);
-        if (!hasWaveExtension(entry->d_name, length))
-            continue;
-
-        // The entry type saves a stat per file on most file systems; links and
-        // file systems that do not report the type need a look at the target.
-        bool plainFile = entry->d_type == DT_REG;
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            struct stat info {};
-            plainFile = ::fstatat(dirFd, entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode);
-        }
-        if (plainFile)
-            names.emplace_back(entry->d_name, length);
+std::vector<std::filesystem::path> newestLogFolders(const std::filesystem::path& folder,
+                                                    const std::vector<LogFile>& logs)
+{
+    std::vector<std::filesystem::path> folders{folder};
+    // The list is in time order, so the last dated log lies in the newest folders.
+    const auto newest = std::find_if(logs.rbegin(), logs.rend(),
+                                     [](const LogFile& log) { return log.path.find('/') != std::string::npos; });
+    if (newest == logs.rend())
+        return folders;
+    std::filesystem::path below = folder;
+    std::string_view rest = newest->path;
+    for (size_t slash = rest.find('/'); slash != std::string_view::npos; slash = rest.find('/')) {
+        below /= std::string(rest.substr(0, slash));
+        folders.push_back(below);
+        rest.remove_prefix(slash + 1);
     }
-    std::sort(names.begin(), names.end());
-    return names;
+    return folders;
 }
 
 } // namespace tarnveil

@@ -6,9 +6,38 @@
 
 namespace tarnveil {
 
-// The bare names of the plain files in `folder` whose names match "*.wav" in any
-// letter case (symbolic links count when they lead to a plain file), in ascending
-// order. Throws Failure when the folder cannot be read.
-std::vector<std::string> listWaveFiles(const std::filesystem::path& folder);
+// One log as the list shows it. `path` is where it lies below the log folder,
+// as the folder gave the bytes ("a.wav", "2026/12/07/16/archive.mp3"); `shown`
+// is its name in the list, which for a log in dated folders carries the date
+// and hour ("2026-12-07 16 archive.mp3").
+struct LogFile {
+    std::string path;
+    // The name shown when it differs from `path`; most logs lie at the top of
+    // the folder, and a hundred thousand of them need not be held twice.
+    std::string label;
+    // What the list orders by when it differs from the name shown: a date and
+    // hour written "2026-12-07-16" and "2026-12-07 16" must sort as the same hour.
+    std::string order;
+
+    const std::string& shown() const { return label.empty() ? path : label; }
+    const std::string& orderKey() const { return order.empty() ? shown() : order; }
+};
+
+// Ascending by name as shown, dated names in time order; the path decides
+// between two logs shown alike.
+bool listedBefore(const LogFile& a, const LogFile& b);
+
+// The logs in `folder`: plain files with an audio extension the player reads
+// (WAV, MP3, FLAC, Ogg, Opus, AIFF, AU, CAF; any letter case; symbolic links
+// count when they lead to a plain file), and the same inside dated folders
+// (YYYY/MM/DD/HH, YYYY-MM-DD, or any leading part of them). Sorted by
+// listedBefore. Throws Failure when the folder itself cannot be read; a dated
+// folder that cannot be read adds nothing.
+std::vector<LogFile> listLogs(const std::filesystem::path& folder);
+
+// The folders new logs arrive in: the log folder and the newest dated folder
+// on each level below it.
+std::vector<std::filesystem::path> newestLogFolders(const std::filesystem::path& folder,
+                                                    const std::vector<LogFile>& logs);
 
 } // namespace tarnveil

@@ -1,6 +1,7 @@
 #include "settings/preferences_window.h"
 
 #include "console/module1.h"
+#include "platform/drive_map.h"
 #include "platform/failure.h"
 #include "settings/settings_file.h"
 #include "windows/error_window.h"
@@ -8,6 +9,8 @@
 #include "windows/files_menu.h"
 
 #include <QAction>
+#include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -15,6 +18,8 @@
 #include <QMenuBar>
 #include <QPointer>
 #include <QPushButton>
+
+#include <sys/stat.h>
 
 #include <memory>
 
@@ -44,6 +49,18 @@ QLabel* placeLabel(QWidget* parent, const char* name, const QString& text, int l
     label->move(px(leftTwips), px(topTwips));
     label->adjustSize();
     return label;
+}
+
+QString shownPath(const std::filesystem::path& path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path.native()));
+}
+
+// The letter a drive text names, upper case, or 0.
+char letterOf(const QString& driveText)
+{
+    const QChar c = driveText.isEmpty() ? QChar() : driveText.front().toUpper();
+    return c >= QLatin1Char('A') && c <= QLatin1Char('Z') ? static_cast<char>(c.unicode()) : '\0';
 }
 } // namespace
 
@@ -88,10 +105,31 @@ frmMyPreferences::frmMyPreferences(Module1& module) : QMainWindow(nullptr), modu
     lblMM1 = placeLabel(client, "lblMM1", QStringLiteral("Play"), 480, 480);
     Label8 = placeLabel(client, "Label8", QStringLiteral("Drive"), 480, 840);
 
+    // The folder row sits under the drive box and comes after it.
+    lblFolder = placeLabel(client, "lblFolder", QStringLiteral("Folder"), 480, 1140);
+    txtFolder = new QLineEdit(client);
+    txtFolder->setObjectName(QStringLiteral("txtFolder"));
+    txtFolder->setPlaceholderText(QStringLiteral("(not mapped)"));
+    txtFolder->setGeometry(px(1200), px(1080), px(2160), px(285));
+    cmdBrowse = new QPushButton(QStringLiteral("Browse..."), client);
+    cmdBrowse->setObjectName(QStringLiteral("cmdBrowse"));
+    cmdBrowse->setGeometry(px(3420), px(1065), px(900), px(315));
+    connect(cmdBrowse, &QPushButton::clicked, this, &frmMyPreferences::cmdBrowse_Click);
+    lblFolderWarning = new QLabel(client);
+    lblFolderWarning->setObjectName(QStringLiteral("lblFolderWarning"));
+    lblFolderWarning->setWordWrap(true);
+    lblFolderWarning->setGeometry(px(480), px(1395), px(3840), px(285));
+    QPalette warning = lblFolderWarning->palette();
+    warning.setColor(QPalette::WindowText, QColor(0xC0, 0, 0));
+    lblFolderWarning->setPalette(warning);
+    connect(txtDrive, &QLineEdit::textChanged, this, &frmMyPreferences::showFolderOfLetter);
+
     // Tab indices 0, 1, 6, 7; the labels between them take no focus.
     setTabOrder(cmdClose, lstMM1);
     setTabOrder(lstMM1, cmdApply);
     setTabOrder(cmdApply, txtDrive);
+    setTabOrder(txtDrive, txtFolder);
+    setTabOrder(txtFolder, cmdBrowse);
 
     resize(px(4410), px(2565) + menuBar()->sizeHint().height());
 }
@@ -134,6 +172,56 @@ void frmMyPreferences::Form_Load()
         lstMM1->clearSelection();
     if (stored.drive)
         txtDrive->setText(QString::fromLatin1(stored.drive->data(), static_cast<qsizetype>(stored.drive->size())));
+    showFolderOfLetter();
+}
+
+void frmMyPreferences::showFolderOfLetter()
+{
+    const char letter = letterOf(txtDrive->text());
+    const std::optional<std::filesystem::path> folder =
+        letter != '\0' ? module_.drives.folderOf(letter) : std::nullopt;
+    mappedFolder_ = folder ? shownPath(*folder) : QString();
+    txtFolder->setText(mappedFolder_);
+    lblFolderWarning->clear();
+    // c: is where the program keeps its own files.
+    const bool fixed = letter == 'C';
+    txtFolder->setReadOnly(fixed);
+    cmdBrowse->setEnabled(!fixed);
+
+    QString mapped = QStringLiteral("Mapped drives:");
+    for (const auto& [drive, target] : module_.drives.mappedDrives())
+        mapped += QStringLiteral("\n%1: %2").arg(QChar::fromLatin1(drive).toUpper(), shownPath(target));
+    txtFolder->setToolTip(mapped);
+}
+
+void frmMyPreferences::cmdBrowse_Click()
+{
+    const QString letter = txtDrive->text().left(1).toUpper();
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("Folder for drive %1:").arg(letter), txtFolder->text());
+    if (!folder.isEmpty())
+        txtFolder->setText(folder);
+}
+
+// Whether the folder holds what the console lists is looked at on a lane: the
+// folder may be a share, and one that does not answer must not hold up the window.
+void frmMyPreferences::checkLoggerFolder(const QString& folder)
+{
+    const std::filesystem::path logs = std::filesystem::path(QFile::encodeName(folder).toStdString()) / "logger" / "logs";
+    lane_.start(
+        folder.toStdString(),
+        [logs] {
+            struct stat info {};
+            return ::stat(logs.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        },
+        [this, folder](DriveOutcome<bool> outcome) {
+            if (const bool* found = std::get_if<bool>(&outcome); found != nullptr && *found)
+                return;
+            const QString why = std::holds_alternative<Failure>(outcome)
+                ? QString::fromStdString(std::get<Failure>(outcome).message()) + QStringLiteral(". ")
+                : QString();
+            lblFolderWarning->setText(why + QStringLiteral("%1 has no logger/logs folder: the log list stays empty until it is there.").arg(folder));
+        });
 }
 
 void frmMyPreferences::cmdApply_Click()
@@ -143,8 +231,22 @@ void frmMyPreferences::cmdApply_Click()
         if (selected.isEmpty())
             throw Failure(FailureCode::InvalidIndex);
         const int32_t device = selected.first()->data(Qt::UserRole).toInt();
+        const QString folder = txtFolder->text().trimmed();
+        const bool remap = !folder.isEmpty() && folder != mappedFolder_;
+        const char letter = letterOf(txtDrive->text());
+        // A folder for something that is no drive letter is refused before anything is stored.
+        if (remap && letter == '\0')
+            throw Failure(FailureCode::NoSuchDrive, txtDrive->text().toStdString() + ":");
+        if (remap && letter == 'C')
+            throw Failure(FailureCode::SystemDriveFixed);
         // The records are single bytes; Latin-1 keeps one character one byte.
         WriteSettings(module_, device, txtDrive->text().toLatin1().toStdString());
+        if (remap) {
+            module_.drives.mapDrive(letter, QFile::encodeName(folder).toStdString());
+            showFolderOfLetter();
+            checkLoggerFolder(folder);
+        }
+        emit applied(remap, letter);
     } catch (const std::exception& error) {
         frmError::report(error);
     }

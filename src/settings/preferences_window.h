@@ -1,6 +1,7 @@
 #pragma once
 
 #include "components/wave_out.h"
+#include "share/drive_lane.h"
 
 #include <QMainWindow>
 
@@ -38,16 +39,32 @@ public:
     QLabel* Label1 = nullptr;
     QLabel* lblMM1 = nullptr;
     QLabel* Label8 = nullptr;
+    // The folder behind the letter typed, and what Apply maps the letter to.
+    QLabel* lblFolder = nullptr;
+    QLineEdit* txtFolder = nullptr;
+    QPushButton* cmdBrowse = nullptr;
+    QLabel* lblFolderWarning = nullptr;
     QMenu* mnuFiles = nullptr;
     QAction* mnuExit = nullptr;
+
+signals:
+    // Apply has stored the settings; `remapped` when it gave drive `letter`
+    // (upper case) a new folder.
+    void applied(bool remapped, char letter);
 
 private:
     explicit frmMyPreferences(Module1& module);
 
     void Form_Load();
     void cmdApply_Click();
+    void cmdBrowse_Click();
+    void showFolderOfLetter();
+    void checkLoggerFolder(const QString& folder);
 
     Module1& module_;
+    // What the letter typed is mapped to now, as shown when the letter was typed.
+    QString mappedFolder_;
+    DriveLane lane_;
     // Not shown: it only lists the output devices.
     tarnveil::WaveOut WaveOut;
 };

@@ -1,6 +1,7 @@
 #include "console_fixture.h"
 
 #include "components/wave_player.h"
+#include "loglist/log_list.h"
 #include "support/audio_env.h"
 #include "support/wav_fixtures.h"
 #include "windows/error_window.h"
@@ -43,6 +44,8 @@ mnuMenu& ConsoleTest::openWindow()
     window->show();
     window->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(window.data()));
+    // The list fills when the folder answers, after the window has shown.
+    EXPECT_TRUE(waitFor([this] { return window.isNull() || !window->logList().loading(); }));
     return *window;
 }
 

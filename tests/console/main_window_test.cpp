@@ -11,20 +11,27 @@
 #include "windows/about_window.h"
 #include "windows/error_window.h"
 #include "windows/help_window.h"
+#include "loglist/log_list.h"
 #include "support/audio_env.h"
+#include "support/bind_mount.h"
+#include "support/wav_fixtures.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+
+#include <sndfile.h>
 
 #include <fstream>
 
@@ -313,31 +320,128 @@ TEST_F(MainWindowTest, PlayWithoutSelectionOnlyReports)
     EXPECT_EQ(w.RangeLengths[8], 10000);
 }
 
-TEST_F(MainWindowTest, LogListHoldsTheWaveFilesInOrder)
+TEST_F(MainWindowTest, LogListHoldsTheLogsInOrder)
 {
     writeLog("b.WAV", 100);
     writeLog("a.wav", 100);
     writeLog("2026-01-01_10-00-00.wav", 100);
     std::ofstream(logs / "notes.txt") << "x";
     std::filesystem::create_directory(logs / "folder.wav");
+    // Another logger's hour folder, in another format: listed by date and hour,
+    // and opened from there.
+    std::filesystem::create_directories(logs / "2026" / "12" / "07" / "16");
+    writePositionWav(logs / "2026" / "12" / "07" / "16" / "archive.flac", 8000, 8000, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    // The view sizes every row like the last; the longest name comes first here.
+    const std::string longName = "0" + std::string(150, 'W') + ".wav";
+    writeLog(longName, 100);
+    const bool canPlay = useCaptureDevice();
     mnuMenu& w = openWindow();
-    EXPECT_EQ(listedLogs(), QStringList({"2026-01-01_10-00-00.wav", "a.wav", "b.WAV"}));
+    EXPECT_EQ(listedLogs(), QStringList({QString::fromStdString(longName), "2026-01-01_10-00-00.wav",
+                                         "2026-12-07 16 archive.flac", "a.wav", "b.WAV"}));
+    EXPECT_EQ(w.lstLogs->item(2)->data(Qt::UserRole).toByteArray(), "2026/12/07/16/archive.flac");
     EXPECT_TRUE(errorMessage().isNull());
-    EXPECT_EQ(module.ListIndex, 3);
+    EXPECT_EQ(module.ListIndex, 5);
 
-    // A log made after start-up waits for the next start: neither the ticks, nor
-    // Play, nor the preferences bring it in.
-    writeLog("c.wav", 100);
-    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
-    w.mnuMyPreferences->trigger();
-    ASSERT_NE(frmMyPreferences::instance(), nullptr);
-    frmMyPreferences::instance()->close();
-    ASSERT_TRUE(waitForTicks(3));
-    EXPECT_EQ(listedLogs().size(), 3);
+    // All rows share the size of one, yet the longest name still fits its row whole.
+    QTest::qWait(50);
+    const QListWidgetItem* longest = w.lstLogs->item(0);
+    EXPECT_GE(w.lstLogs->visualItemRect(longest).width(), w.lstLogs->fontMetrics().horizontalAdvance(longest->text()));
+
+    if (canPlay) {
+        selectLog("2026-12-07 16 archive.flac");
+        EXPECT_TRUE(playSelected()) << errorMessage().toStdString();
+        EXPECT_EQ(w.WavePlayer->Wave().Length(), 1000);
+    }
 }
 
-TEST_F(MainWindowTest, FirstStartOnAFreshPrefix)
+// The list follows the folder through notification: entries come and go
+// while the operator's place in the list stays, and a log that is playing
+// keeps its entry until it stops.
+TEST_F(MainWindowTest, LogListFollowsTheFolderKeepingTheOperatorsPlace)
 {
+    auto name = [](int i) { return QStringLiteral("log%1.wav").arg(i, 2, 10, QLatin1Char('0')); };
+    for (int i = 0; i < 60; ++i)
+        writeLog(name(i).toStdString(), i == 30 ? 30000 : 100);
+    const bool canPlay = useSoundServer();
+    mnuMenu& w = openWindow();
+    ASSERT_EQ(w.lstLogs->count(), 60);
+    w.lstLogs->setCurrentRow(30);
+    w.lstLogs->scrollToItem(w.lstLogs->item(20), QAbstractItemView::PositionAtTop);
+    ASSERT_EQ(w.lstLogs->itemAt(0, 0)->text(), name(20));
+
+    writeLog("log05b.wav", 100);
+    writeLog("log99.wav", 100);
+    std::filesystem::remove(logs / "log10.wav");
+    ASSERT_TRUE(waitFor([&] { return listedLogs().contains("log99.wav") && !listedLogs().contains("log10.wav"); }));
+    EXPECT_EQ(listedLogs().size(), 61);
+    EXPECT_TRUE(listedLogs().contains("log05b.wav"));
+    QStringList sorted = listedLogs();
+    sorted.sort();
+    EXPECT_EQ(listedLogs(), sorted);
+    ASSERT_EQ(w.lstLogs->selectedItems().size(), 1);
+    EXPECT_EQ(w.lstLogs->selectedItems().first()->text(), name(30));
+    EXPECT_EQ(w.lstLogs->currentItem()->text(), name(30));
+    QTest::qWait(50);
+    ASSERT_NE(w.lstLogs->itemAt(0, 0), nullptr) << w.lstLogs->verticalScrollBar()->value();
+    EXPECT_EQ(w.lstLogs->itemAt(0, 0)->text(), name(20));
+
+    if (!canPlay)
+        return;
+    ASSERT_TRUE(playSelected()) << errorMessage().toStdString();
+    std::filesystem::remove(logs / name(30).toStdString());
+    writeLog("log98.wav", 100);
+    ASSERT_TRUE(waitFor([&] { return listedLogs().contains("log98.wav"); }));
+    EXPECT_TRUE(listedLogs().contains(name(30)));
+    QTest::mouseClick(w.cmdPause, Qt::LeftButton);
+    QTest::mouseClick(w.cmdPlay, Qt::LeftButton);
+    EXPECT_TRUE(waitFor([&] { return module.PlayerOpen == -1; }));
+    EXPECT_TRUE(errorMessage().isNull()) << errorMessage().toStdString();
+    QTest::mouseClick(w.cmdStop, Qt::LeftButton);
+    EXPECT_TRUE(waitFor([&] { return module.PlayerOpen == 0; }));
+    // Stopped, it goes with the next look.
+    EXPECT_TRUE(waitFor([&] { return !listedLogs().contains(name(30)); }, 3 * LogList::PollIntervalMs));
+}
+
+// A logger drive behind a user-space file system: notification never comes,
+// the poll finds the changes; frozen, it holds up neither the window nor the
+// list, and the list fills once it answers again.
+TEST_F(MainWindowTest, LogListFollowsAShareWithoutNotificationAndWaitsOutAFrozenOne)
+{
+    TempDir source;
+    TempDir mountPoint;
+    BindMount share(source.path(), mountPoint.path());
+    if (!share.mounted())
+        GTEST_SKIP() << share.why();
+    std::filesystem::remove(prefixDir / "dosdevices" / "l:");
+    std::filesystem::create_directory_symlink(mountPoint.path(), prefixDir / "dosdevices" / "l:");
+    logs = source / "logger" / "logs";
+    std::filesystem::create_directories(logs);
+
+    writeLog("a.wav", 100);
+    openWindow();
+    EXPECT_EQ(listedLogs(), QStringList({"a.wav"}));
+    writeLog("b.wav", 100);
+    std::filesystem::remove(logs / "a.wav");
+    EXPECT_TRUE(waitFor([&] { return listedLogs() == QStringList({"b.wav"}); }, 3 * LogList::PollIntervalMs));
+    delete window.data();
+
+    share.freeze();
+    window = new mnuMenu(module);
+    window->show();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->logList().loading());
+    EXPECT_TRUE(waitFor([] { return errorMessage() == "57 Device I/O error: L:\\logger\\logs does not answer"; }))
+        << errorMessage().toStdString();
+    EXPECT_EQ(window->lstLogs->count(), 0);
+    share.thaw();
+    EXPECT_TRUE(waitFor([&] { return listedLogs() == QStringList({"b.wav"}); }, 3 * LogList::PollIntervalMs));
+}
+
+// A first start: the missing drive is reported above the console, the
+// preferences open at the drive letter, and Apply fills the list.
+TEST_F(MainWindowTest, FirstStartLeadsToTheDriveMapping)
+{
+    writeLog("a.wav", 100);
     TempDir fresh;
     DriveMap freshDrives(fresh.path());
     Module1 freshModule(freshDrives);
@@ -347,15 +451,29 @@ TEST_F(MainWindowTest, FirstStartOnAFreshPrefix)
     EXPECT_TRUE(std::filesystem::exists(settings));
     EXPECT_EQ(std::filesystem::file_size(settings), 0U);
     EXPECT_EQ(freshModule.LoggerDrive, std::string(1, '\0'));
-    // The log folder on a drive that is no drive is reported, in front of the
-    // window, which opens all the same.
-    EXPECT_TRUE(errorMessage().startsWith("382 ")) << errorMessage().toStdString();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(frmError::instance()));
-    EXPECT_EQ(freshWindow->lstLogs->count(), 0);
+    // Reported once the console is up, so the report is the newer window.
+    EXPECT_TRUE(errorMessage().isNull());
     EXPECT_TRUE(freshWindow->isVisible());
+    EXPECT_TRUE(waitFor([] { return errorMessage().startsWith("382 "); })) << errorMessage().toStdString();
+    EXPECT_EQ(freshWindow->lstLogs->count(), 0);
     EXPECT_FALSE(freshWindow->cmdFF->isEnabled());
     EXPECT_EQ(freshWindow->RangeLengths[5], 3600000);
     EXPECT_EQ(buttonColour(freshWindow->cmdPause), QColor(0xFF, 0xFF, 0xC0));
+
+    frmMyPreferences* preferences = frmMyPreferences::instance();
+    ASSERT_NE(preferences, nullptr);
+    EXPECT_TRUE(preferences->isVisible());
+    EXPECT_EQ(preferences->focusWidget(), preferences->txtDrive);
+    EXPECT_FALSE(preferences->frameGeometry().intersects(frmError::instance()->frameGeometry()));
+    ASSERT_GT(preferences->lstMM1->count(), 0);
+    QTest::keyClicks(preferences->txtDrive, "l");
+    preferences->txtFolder->setText(QString::fromStdString(loggerDir.path().string()));
+    QTest::mouseClick(preferences->cmdApply, Qt::LeftButton);
+    EXPECT_EQ(std::filesystem::read_symlink(fresh / "dosdevices" / "l:"), loggerDir.path());
+    EXPECT_EQ(freshModule.LoggerDrive, "L");
+    EXPECT_TRUE(waitFor([&] { return freshWindow->lstLogs->count() == 1; }));
+
+    preferences->close();
     delete freshWindow.data();
 }
 

@@ -17,7 +17,21 @@ using testing::ElementsAre;
 
 void touch(const fs::path& file)
 {
+    fs::create_directories(file.parent_path());
     std::ofstream(file) << "RIFF";
+}
+
+std::vector<std::string> shown(const std::vector<LogFile>& logs)
+{
+    std::vector<std::string> names;
+    for (const LogFile& log : logs)
+        names.push_back(log.shown());
+    return names;
+}
+
+std::vector<std::string> listWaveFiles(const fs::path& folder)
+{
+    return shown(listLogs(folder));
 }
 
 TEST(LogFolder, ListsWaveFilesOfAnyCaseSortedAndNothingElse)
@@ -75,6 +89,35 @@ TEST(LogFolder, MissingFolderFailsWithNumberAndDescription)
     } catch (const Failure& failure) {
         EXPECT_EQ(failure.code(), FailureCode::PathNotFound);
     }
+}
+
+// The layouts of other loggers side by side: flat YYYY-MM-DD-HH, hierarchy
+// YYYY/MM/DD/HH/archive, combo YYYY/MM/DD/HH/YYYY-MM-DD-HH, dailydir
+// YYYY-MM-DD/YYYY-MM-DD-HH, in every format the player reads.
+TEST(LogFolder, DatedFoldersAndOtherFormatsListInTimeOrder)
+{
+    TempDir folder;
+    for (const char* file : {"2026-12-07-16.mp3", "2026-12-07-15.FLAC", "2026/12/07/14/archive.ogg",
+                             "2026/12/07/17/archive.opus", "2026/12/07/13/2026-12-07-13.wav",
+                             "2026-12-06/2026-12-06-23.aiff", "x.au", "y.caf", "z.aif", "2026/12/07/14/notes.txt",
+                             "misc/a.wav", "2026/1x/07/14/archive.wav", "2026/12/07/14/15/deeper.wav"})
+        touch(folder / file);
+
+    const std::vector<LogFile> logs = listLogs(folder.path());
+    EXPECT_THAT(shown(logs), ElementsAre("2026-12-06-23.aiff", "2026-12-07-13.wav", "2026-12-07 14 archive.ogg",
+                                         "2026-12-07-15.FLAC", "2026-12-07-16.mp3", "2026-12-07 17 archive.opus",
+                                         "x.au", "y.caf", "z.aif"));
+    std::vector<std::string> paths;
+    for (const LogFile& log : logs)
+        paths.push_back(log.path);
+    EXPECT_THAT(paths, ElementsAre("2026-12-06/2026-12-06-23.aiff", "2026/12/07/13/2026-12-07-13.wav",
+                                   "2026/12/07/14/archive.ogg", "2026-12-07-15.FLAC", "2026-12-07-16.mp3",
+                                   "2026/12/07/17/archive.opus", "x.au", "y.caf", "z.aif"));
+
+    // New logs arrive in the newest folders, which notification watches.
+    EXPECT_THAT(newestLogFolders(folder.path(), logs),
+                ElementsAre(folder.path(), folder / "2026", folder / "2026/12", folder / "2026/12/07",
+                            folder / "2026/12/07/17"));
 }
 
 } // namespace

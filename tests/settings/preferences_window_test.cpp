@@ -103,9 +103,11 @@ TEST_F(PreferencesTest, OpensWithCloseFocusedAndTabsByTabIndex)
     EXPECT_EQ(window->centralWidget()->size(), QSize(294, 171));
     EXPECT_EQ(window->focusWidget(), window->cmdClose);
 
-    // Close, list, Apply, drive box, and round again; labels and menu take no part.
+    // Close, list, Apply, drive box, the folder row after it, and round again;
+    // labels and menu take no part.
     QWidget* at = window->cmdClose;
-    const std::vector<QWidget*> order{window->lstMM1, window->cmdApply, window->txtDrive, window->cmdClose};
+    const std::vector<QWidget*> order{window->lstMM1,   window->cmdApply,  window->txtDrive,
+                                      window->txtFolder, window->cmdBrowse, window->cmdClose};
     for (QWidget* next : order) {
         do {
             at = at->nextInFocusChain();
@@ -274,6 +276,55 @@ TEST_F(PreferencesTest, SingleInstanceAndClosingDiscardsUnappliedChanges)
     settle();
     EXPECT_EQ(frmMyPreferences::instance(), nullptr);
     EXPECT_EQ(test::readBytes(settingsFile), bytes("0C"));
+}
+
+// The folder row: Apply gives the letter typed the folder chosen, replacing
+// whatever it led to, and says so when the folder lacks the logger's logs.
+TEST_F(PreferencesTest, ApplyMapsTheDriveLetterToTheFolder)
+{
+    test::TempDir first;
+    test::TempDir second;
+    std::filesystem::create_directories(second / "logger" / "logs");
+    const std::filesystem::path link = prefix / "dosdevices" / "l:";
+    test::writeBytes(settingsFile, bytes("0L"));
+    frmMyPreferences* window = open();
+    ASSERT_GT(window->lstMM1->count(), 0);
+    EXPECT_EQ(window->txtFolder->text(), "");
+    EXPECT_EQ(window->txtFolder->placeholderText(), "(not mapped)");
+
+    // A folder without logger/logs: the link is made all the same, with a warning.
+    window->txtFolder->setText(QString::fromStdString(first.path().string()));
+    QTest::mouseClick(window->cmdApply, Qt::LeftButton);
+    EXPECT_EQ(std::filesystem::read_symlink(link), first.path());
+    EXPECT_EQ(test::readBytes(settingsFile), bytes("0L"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->lblFolderWarning->text().contains("logger/logs"); }));
+    EXPECT_TRUE(window->lblFolderWarning->text().contains(QString::fromStdString(first.path().string())));
+    EXPECT_EQ(frmError::instance(), nullptr);
+
+    // An existing link is replaced; a folder that has the logs draws no warning.
+    window->txtFolder->setText(QString::fromStdString(second.path().string()));
+    QTest::mouseClick(window->cmdApply, Qt::LeftButton);
+    EXPECT_EQ(std::filesystem::read_symlink(link), second.path());
+    QTest::qWait(200);
+    EXPECT_EQ(window->lblFolderWarning->text(), "");
+    EXPECT_TRUE(window->txtFolder->toolTip().contains("L: " + QString::fromStdString(second.path().string())));
+    for (const auto& entry : std::filesystem::directory_iterator(prefix / "dosdevices"))
+        EXPECT_EQ(entry.path().filename().string().size(), 2U) << "left behind: " << entry.path();
+
+    // Typing another letter shows its folder, or none.
+    window->txtDrive->setText("c");
+    EXPECT_TRUE(window->txtFolder->isReadOnly());
+    EXPECT_FALSE(window->cmdBrowse->isEnabled());
+    window->txtDrive->setText("m");
+    EXPECT_EQ(window->txtFolder->text(), "");
+
+    // A folder for something that is no letter is refused, and nothing is stored.
+    window->txtDrive->setText("1");
+    window->txtFolder->setText(QString::fromStdString(first.path().string()));
+    QTest::mouseClick(window->cmdApply, Qt::LeftButton);
+    EXPECT_EQ(errorText(), message(FailureCode::NoSuchDrive) + ": 1:");
+    EXPECT_EQ(test::readBytes(settingsFile), bytes("0L"));
+    EXPECT_EQ(std::filesystem::read_symlink(link), second.path());
 }
 
 } // namespace

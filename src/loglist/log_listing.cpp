@@ -1,0 +1,101 @@
+#include "loglist/log_listing.h"
+
+#include <QFile>
+
+#include <sys/vfs.h>
+
+#include <algorithm>
+#include <array>
+
+namespace tarnveil {
+
+namespace {
+
+// Changes made on another machine, or behind a user-space file system, never
+// reach inotify: on these the list relies on its polling alone.
+bool notificationArrives(const std::filesystem::path& folder)
+{
+    static constexpr std::array<unsigned long, 10> Remote{
+        0x6969,     // NFS
+        0x517B,     // SMB
+        0xFF534D42, // CIFS
+        0xFE534D42, // SMB2
+        0x65735546, // FUSE
+        0x01021997, // 9P
+        0x00C36400, // Ceph
+        0x5346414F, // AFS
+        0x73757245, // Coda
+        0x564C,     // NCP
+    };
+    struct statfs info {};
+    if (::statfs(folder.c_str(), &info) != 0)
+        return false;
+    return std::find(Remote.begin(), Remote.end(), static_cast<unsigned long>(info.f_type)) == Remote.end();
+}
+
+bool kept(const std::vector<std::string>& keep, const LogFile& log)
+{
+    return std::find(keep.begin(), keep.end(), log.path) != keep.end();
+}
+
+} // namespace
+
+LogListing takeListing(const DriveMap& drives, const std::string& logFolder, std::shared_ptr<const LogRows> before,
+                       const std::vector<std::string>& keep)
+{
+    const std::filesystem::path folder = drives.resolve(logFolder);
+    auto now = std::make_shared<LogRows>(listLogs(folder));
+    const LogRows& old = *before;
+
+    LogListing listing;
+    if (notificationArrives(folder))
+        listing.watch = newestLogFolders(folder, *now);
+
+    // One walk along both sorted lists gives the edits.
+    LogRows rows;
+    rows.reserve(now->size() + keep.size());
+    size_t i = 0;
+    size_t j = 0;
+    while (i < old.size() || j < now->size()) {
+        const bool takeOld = j == now->size() || (i < old.size() && listedBefore(old[i], (*now)[j]));
+        const bool takeNew = i == old.size() || (j < now->size() && listedBefore((*now)[j], old[i]));
+        if (takeOld) {
+            if (kept(keep, old[i]))
+                rows.push_back(old[i]);
+            else
+                listing.removed.push_back(static_cast<int>(i));
+            ++i;
+        } else if (takeNew) {
+            listing.added.push_back(static_cast<int>(rows.size()));
+            rows.push_back(std::move((*now)[j]));
+            ++j;
+        } else {
+            rows.push_back(std::move((*now)[j]));
+            ++i;
+            ++j;
+        }
+    }
+
+    // Each single insertion shifts every row below it; past a few hundred a
+    // refill is cheaper.
+    constexpr size_t RebuildAbove = 256;
+    if (old.empty() || listing.added.size() > RebuildAbove) {
+        listing.rebuild = true;
+        listing.removed.clear();
+        listing.added.resize(rows.size());
+        for (size_t row = 0; row < rows.size(); ++row)
+            listing.added[row] = static_cast<int>(row);
+    }
+
+    listing.addedText.reserve(static_cast<qsizetype>(listing.added.size()));
+    listing.addedPath.reserve(static_cast<qsizetype>(listing.added.size()));
+    for (const int row : listing.added) {
+        const LogFile& log = rows[static_cast<size_t>(row)];
+        listing.addedText.push_back(QFile::decodeName(QByteArray::fromStdString(log.shown())));
+        listing.addedPath.push_back(QByteArray::fromStdString(log.path));
+    }
+    listing.rows = std::make_shared<const LogRows>(std::move(rows));
+    return listing;
+}
+
+} // namespace tarnveil

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/drive_map.h"
+#include "platform/log_folder.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarnveil {
+
+// The logs lstLogs holds, row by row.
+using LogRows = std::vector<LogFile>;
+
+// One look at the log folder, taken on a lane's thread and handed to the GUI
+// thread: what the list must become, and the edits that take it there from
+// the rows it held when the look began.
+struct LogListing {
+    std::shared_ptr<const LogRows> rows;
+    // Many changes at once (the first listing above all): the list is refilled
+    // whole, `added` naming every row, rather than edited row by row.
+    bool rebuild = false;
+    // Rows of the old list to remove, ascending.
+    std::vector<int> removed;
+    // Rows of the new list to insert once the removals are made, ascending,
+    // with their text and item data ready.
+    std::vector<int> added;
+    QList<QString> addedText;
+    QList<QByteArray> addedPath;
+    // Notification reaches these folders (a local file system); empty on a share.
+    std::vector<std::filesystem::path> watch;
+};
+
+// Lists `logFolder` ("L:\logger\logs") through `drives` and compares it with
+// `before`. Logs in `keep` stay even when the folder no longer has them.
+// Runs on a lane's thread: owns all it touches. Throws Failure.
+LogListing takeListing(const DriveMap& drives, const std::string& logFolder, std::shared_ptr<const LogRows> before,
+                       const std::vector<std::string>& keep);
+
+} // namespace tarnveil

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QStyledItemDelegate>
+
+class QFontMetrics;
+
+namespace tarnveil {
+
+// With uniform item sizes a list view asks one item for the size of all. This
+// delegate answers with room for the widest name, so that the list lays out
+// a hundred thousand names at the cost of one and still scrolls far enough
+// to show each of them whole.
+class WidestNameDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    // GUI thread only.
+    void setWidest(int textWidth) { widest_ = textWidth; }
+    int widest() const { return widest_; }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+private:
+    int widest_ = 0;
+};
+
+// The width of the widest of `names` in `metrics`, without shaping each name:
+// character advances are summed from a table, and the name that comes out
+// widest is measured exactly. Kerning only narrows a name, so the sum is a
+// safe bound for the rest.
+int widestNameWidth(const QFontMetrics& metrics, const QList<QString>& names);
+
+} // namespace tarnveil
