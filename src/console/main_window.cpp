@@ -13,6 +13,7 @@
 #include "platform/drive_map.h"
 #include "settings/preferences_window.h"
 #include "settings/settings_file.h"
+#include "timeline/timeline_control.h"
 #include "windows/about_window.h"
 #include "windows/error_window.h"
 #include "windows/help_window.h"
@@ -116,6 +117,7 @@ mnuMenu::mnuMenu(Module1& module) : module_(module)
     range_ = std::make_unique<RangeControl>(module_, *this, *this, *playback_);
 
     createControls();
+    timeline_ = std::make_unique<TimelineControl>(module_, *this, *playback_, *lblTimeOfDay);
     arrangeControls();
     createMenus();
     connectHandlers();
@@ -209,6 +211,7 @@ void mnuMenu::createControls()
     lblclock = makeLabel(this, "lblclock");
     lblDown = makeLabel(this, "lblDown");
     lblTime = makeLabel(this, "lblTime");
+    lblTimeOfDay = makeLabel(this, "lblTimeOfDay");
 }
 
 void mnuMenu::arrangeControls()
@@ -260,6 +263,8 @@ void mnuMenu::arrangeControls()
     lblTime->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral(" 00:00:00 ")) * 2);
     readouts->addWidget(lblTime);
     readouts->addWidget(lblDown);
+    lblTimeOfDay->setAlignment(Qt::AlignCenter);
+    readouts->addWidget(lblTimeOfDay);
     readouts->addStretch(1);
     middle->addLayout(readouts, 1);
     column->addLayout(middle, 1);
@@ -282,6 +287,12 @@ void mnuMenu::createMenus()
 {
     mnuFiles = menuBar()->addMenu(QStringLiteral("Files"));
     mnuFiles->setObjectName(QStringLiteral("mnuFiles"));
+    mnuGoToTime = mnuFiles->addAction(QStringLiteral("Go To Time..."));
+    mnuGoToTime->setObjectName(QStringLiteral("mnuGoToTime"));
+    mnuGoToTime->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    mnuSaveClipAs = mnuFiles->addAction(QStringLiteral("Save Clip As..."));
+    mnuSaveClipAs->setObjectName(QStringLiteral("mnuSaveClipAs"));
+    mnuSaveClipAs->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     mnuExit = mnuFiles->addAction(QStringLiteral("Exit"));
     mnuExit->setObjectName(QStringLiteral("mnuExit"));
     mnuSetup = menuBar()->addMenu(QStringLiteral("Setup"));
@@ -328,6 +339,10 @@ void mnuMenu::connectHandlers()
         connect(optRange[i], &QRadioButton::clicked, this, guarded([range, index] { range->optRange_Click(index); }));
     }
     connect(Timer1, &QTimer::timeout, this, guarded([range] { range->Timer1_Timer(); }));
+    TimelineControl* timeline = timeline_.get();
+    connect(Timer1, &QTimer::timeout, this, guarded([timeline] { timeline->Timer1_Timer(); }));
+    connect(mnuGoToTime, &QAction::triggered, this, guarded([timeline] { timeline->mnuGoToTime_Click(); }));
+    connect(mnuSaveClipAs, &QAction::triggered, this, guarded([timeline] { timeline->mnuSaveClipAs_Click(); }));
     connect(TrackBar, &TrackBar::ThumbMoved, this, guarded([range] { range->TrackBar_ThumbMoved(); }));
     connect(cmdFF, &QPushButton::clicked, this, guarded([range] { range->cmdFF_Click(); }));
     connect(cmdRwd, &QPushButton::clicked, this, guarded([range] { range->cmdRwd_Click(); }));

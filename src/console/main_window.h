@@ -8,6 +8,7 @@
 
 class QAction;
 class QGroupBox;
+class QLabel;
 class QMenu;
 class QTimer;
 
@@ -20,6 +21,7 @@ class MMLevelScale;
 class LogList;
 class PlaybackControl;
 class RangeControl;
+class TimelineControl;
 
 // The console: the list of logs, the playback buttons, the position slider with
 // its range choice, the level meter, clock and time read-outs. This class lays
@@ -40,8 +42,11 @@ public:
     QGroupBox* Frame1 = nullptr;
     QPushButton* cmdClose = nullptr;
     QTimer* Timer1 = nullptr;
+    QLabel* lblTimeOfDay = nullptr;
 
     QMenu* mnuFiles = nullptr;
+    QAction* mnuGoToTime = nullptr;
+    QAction* mnuSaveClipAs = nullptr;
     QAction* mnuExit = nullptr;
     QMenu* mnuSetup = nullptr;
     QAction* mnuMyPreferences = nullptr;
@@ -55,6 +60,7 @@ public:
     PlaybackControl& playback() { return *playback_; }
     RangeControl& range() { return *range_; }
     LogList& logList() { return *logList_; }
+    TimelineControl& timeline() { return *timeline_; }
 
     void Form_Load();
     void Form_Unload();
@@ -84,6 +90,7 @@ private:
     std::unique_ptr<PlaybackControl> playback_;
     std::unique_ptr<RangeControl> range_;
     std::unique_ptr<LogList> logList_;
+    std::unique_ptr<TimelineControl> timeline_;
 };
 
 } // namespace tarnveil

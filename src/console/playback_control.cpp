@@ -45,11 +45,37 @@ PlaybackControl::PlaybackControl(Module1& module, ConsoleState& state, const Con
 
 void PlaybackControl::cmdPlay_Click()
 {
+    takeRangeFromOptions();
+    PlayFile();
+}
+
+void PlaybackControl::takeRangeFromOptions()
+{
     for (std::size_t i = 0; i < RangeOptionCount; ++i) {
         if (controls_.optRange[i]->isChecked())
             state_.RangeIndex = static_cast<int16_t>(i);
     }
-    PlayFile();
+}
+
+void PlaybackControl::playLogAt(const QByteArray& rawFileName, int32_t positionMs)
+{
+    QListWidget& list = *controls_.lstLogs;
+    QListWidgetItem* entry = nullptr;
+    for (int i = 0; i < list.count() && entry == nullptr; ++i) {
+        if (list.item(i)->data(Qt::UserRole).toByteArray() == rawFileName)
+            entry = list.item(i);
+    }
+    if (entry == nullptr) {
+        frmError::report(QStringLiteral("Wave file does not exist or has been damaged"));
+        return;
+    }
+    list.setCurrentItem(entry);
+    takeRangeFromOptions();
+    try {
+        openSelectedLog(positionMs);
+    } catch (const std::exception&) {
+        frmError::report(QStringLiteral("Wave file does not exist or has been damaged"));
+    }
 }
 
 void PlaybackControl::PlayFile()
@@ -71,7 +97,7 @@ void PlaybackControl::PlayFile()
     }
 }
 
-void PlaybackControl::openSelectedLog()
+void PlaybackControl::openSelectedLog(std::optional<int32_t> startMs)
 {
     if (module_.PlayerOpen != 0)
         controls_.WavePlayer->Stop();
@@ -86,12 +112,13 @@ void PlaybackControl::openSelectedLog()
     const std::filesystem::path file = places.file(listedName);
     openLane_.start(
         state_.SelectedLogPath, [places, path = state_.SelectedLogPath, file] { return openLog(places, path, file); },
-        [this, file](DriveOutcome<OpenedLog> outcome) { openLogArrived(std::move(outcome), file); });
+        [this, file, startMs](DriveOutcome<OpenedLog> outcome) { openLogArrived(std::move(outcome), file, startMs); });
 }
 
 // The drive has answered (or not, by the deadline): the new start goes on
 // from where the file work left it.
-void PlaybackControl::openLogArrived(DriveOutcome<OpenedLog> outcome, const std::filesystem::path& file)
+void PlaybackControl::openLogArrived(DriveOutcome<OpenedLog> outcome, const std::filesystem::path& file,
+                                     std::optional<int32_t> startMs)
 {
     try {
         if (const Failure* unanswered = std::get_if<Failure>(&outcome)) {
@@ -102,13 +129,14 @@ void PlaybackControl::openLogArrived(DriveOutcome<OpenedLog> outcome, const std:
         if (opened.fixUpFailure)
             throw *opened.fixUpFailure;
         module_.CurrentLogPath = opened.currentLogPath;
-        playOpenedLog(opened, file);
+        playOpenedLog(opened, file, startMs);
     } catch (const std::exception&) {
         reportUnplayable();
     }
 }
 
-void PlaybackControl::playOpenedLog(OpenedLog& opened, const std::filesystem::path& file)
+void PlaybackControl::playOpenedLog(OpenedLog& opened, const std::filesystem::path& file,
+                                    std::optional<int32_t> startMs)
 {
     WavePlayer& player = *controls_.WavePlayer;
     TrackBar& slider = *controls_.TrackBar;
@@ -135,6 +163,18 @@ void PlaybackControl::playOpenedLog(OpenedLog& opened, const std::filesystem::pa
         slider.setMax(length);
         slider.setMin(std::max(0, checkedMs(int64_t{length} - span)));
         player.setPosition(slider.Min());
+    }
+
+    if (startMs) {
+        // A moment asked for by the operator: the window centres on it, so that
+        // what led up to it is in reach as well.
+        if (state_.RangeIndex != 0) {
+            const int32_t windowStart = std::max(0, checkedMs(int64_t{*startMs} - span / 2));
+            slider.setMin(windowStart);
+            slider.setMax(checkedMs(int64_t{windowStart} + span));
+        }
+        player.setPosition(*startMs);
+        slider.setPosition(player.Position());
     }
 
     enableRangeOptions(controls_, length);

@@ -3,9 +3,10 @@
 #include "console/console_state.h"
 #include "share/drive_lane.h"
 
-#include <filesystem>
+#include <QByteArray>
 
 #include <filesystem>
+#include <optional>
 
 namespace tarnveil {
 
@@ -31,15 +32,22 @@ public:
     // A new start is waiting for the logger's drive to answer.
     bool startPending() const { return openLane_.busy(); }
 
+    // Selects the listed log `rawFileName` and opens it afresh the way PlayFile
+    // does, playing from `positionMs`; the slider shows the option's window
+    // around that position. Reports its own failures; never throws.
+    void playLogAt(const QByteArray& rawFileName, int32_t positionMs);
+
     void WavePlayer_PlaybackRunning();
     void WavePlayer_PlaybackStopped();
     // Playback following the live log has gone on into the next log.
     void WavePlayer_LogChanged(const std::filesystem::path& file);
 
 private:
-    void openSelectedLog();
-    void openLogArrived(DriveOutcome<OpenedLog> outcome, const std::filesystem::path& file);
-    void playOpenedLog(OpenedLog& opened, const std::filesystem::path& file);
+    void takeRangeFromOptions();
+    void openSelectedLog(std::optional<int32_t> startMs = std::nullopt);
+    void openLogArrived(DriveOutcome<OpenedLog> outcome, const std::filesystem::path& file,
+                        std::optional<int32_t> startMs);
+    void playOpenedLog(OpenedLog& opened, const std::filesystem::path& file, std::optional<int32_t> startMs);
 
     Module1& module_;
     ConsoleState& state_;

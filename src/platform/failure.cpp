@@ -32,6 +32,10 @@ std::string_view failureDescription(FailureCode code)
     case FailureCode::PathEscapesDrive: return "Path leads outside its drive";
     case FailureCode::FileTooLarge: return "File too large";
     case FailureCode::SystemDriveFixed: return "Drive C: holds the program and cannot be remapped";
+    case FailureCode::NoLogAtTime: return "No log holds that time";
+    case FailureCode::ClipCrossesGap: return "The clip crosses a gap between logs";
+    case FailureCode::ClipFormatsDiffer: return "The clip's logs are in different formats";
+    case FailureCode::ClipEmpty: return "The clip holds no audio";
     }
     return "Unknown failure";
 }

@@ -33,6 +33,10 @@ enum class FailureCode : int {
     PathEscapesDrive = 383,
     FileTooLarge = 384,
     SystemDriveFixed = 385,
+    NoLogAtTime = 423,
+    ClipCrossesGap = 424,
+    ClipFormatsDiffer = 425,
+    ClipEmpty = 426,
 };
 
 // The one table of descriptions, so that the same failure reads the same everywhere.

@@ -15,8 +15,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <cmath>
-#include <cstring>
 
 namespace tarnveil::test {
 namespace {
@@ -50,34 +48,8 @@ protected:
         return waitFor([&] { return !stopped.isEmpty() && module.PlayerOpen == 0; });
     }
 
-    // Frame numbers of the first and last frames heard, and how many were heard.
-    // Silence around the playback is left out (frame 0 is silent by construction).
-    struct Captured {
-        int64_t first = -1;
-        int64_t last = -1;
-        int64_t frames = 0;
-    };
-    static Captured captured()
-    {
-        // The player hands the device 32-bit float stereo.
-        const std::vector<char> bytes = readCapture();
-        Captured result;
-        const size_t count = bytes.size() / (2 * sizeof(float));
-        for (size_t i = 0; i < count; ++i) {
-            float sample[2];
-            std::memcpy(sample, bytes.data() + i * sizeof sample, sizeof sample);
-            const auto left = static_cast<int16_t>(std::lround(sample[0] * 32768.0F));
-            const auto right = static_cast<int16_t>(std::lround(sample[1] * 32768.0F));
-            if (left == 0 && right == 0)
-                continue;
-            const int64_t frame = frameOf(left, right);
-            if (result.frames == 0)
-                result.first = frame;
-            result.last = frame;
-            ++result.frames;
-        }
-        return result;
-    }
+    using Captured = HeardFrames;
+    static Captured captured() { return heardPositionFrames(); }
 };
 
 TEST_F(JumpTest, FastForwardIsRefusedAtTheEnd)

@@ -1,8 +1,11 @@
 #include "support/audio_env.h"
 
 #include "components/wave_out.h"
+#include "support/wav_fixtures.h"
 
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -87,6 +90,27 @@ std::vector<char> readCapture()
 {
     std::ifstream in(captureFile(), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+HeardFrames heardPositionFrames()
+{
+    const std::vector<char> bytes = readCapture();
+    HeardFrames result;
+    const size_t count = bytes.size() / (2 * sizeof(float));
+    for (size_t i = 0; i < count; ++i) {
+        float sample[2];
+        std::memcpy(sample, bytes.data() + i * sizeof sample, sizeof sample);
+        const auto left = static_cast<int16_t>(std::lround(sample[0] * 32768.0F));
+        const auto right = static_cast<int16_t>(std::lround(sample[1] * 32768.0F));
+        if (left == 0 && right == 0)
+            continue;
+        const int64_t frame = frameOf(left, right);
+        if (result.frames == 0)
+            result.first = frame;
+        result.last = frame;
+        ++result.frames;
+    }
+    return result;
 }
 
 int captureDeviceNumber()

@@ -41,6 +41,17 @@ void addOutputDevice(const std::string& name);
 // Bytes captured so far (the file is recreated each time the device is opened).
 std::vector<char> readCapture();
 
+// What the capture device heard of a log whose samples name their frame
+// (wav_fixtures.h): the first and last frame heard and how many. The player
+// hands the device 32-bit float stereo; silence around the playback is left out
+// (frame 0 is silent by construction).
+struct HeardFrames {
+    int64_t first = -1;
+    int64_t last = -1;
+    int64_t frames = 0;
+};
+HeardFrames heardPositionFrames();
+
 // Device number of the capture device in WaveOut's list, or -1 when PortAudio does
 // not list it.
 int captureDeviceNumber();

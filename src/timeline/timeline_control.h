@@ -1,0 +1,72 @@
+#pragma once
+
+#include "console/console_state.h"
+#include "share/drive_lane.h"
+#include "timeline/log_timeline.h"
+
+#include <QDateTime>
+#include <QObject>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+class QLabel;
+class QProgressDialog;
+
+namespace tarnveil {
+
+struct Module1;
+class ClipSaver;
+class PlaybackControl;
+
+// The console's sense of the time of day: the label with the time of day at
+// the play position, Go To Time and Save Clip As. File work runs off the GUI
+// thread; this class only gathers its inputs and takes its answers. GUI thread only.
+class TimelineControl : public QObject {
+    Q_OBJECT
+
+public:
+    TimelineControl(Module1& module, const ConsoleControls& controls, PlaybackControl& playback,
+                    QLabel& lblTimeOfDay);
+    ~TimelineControl() override;
+
+    void Timer1_Timer();
+    void mnuGoToTime_Click();
+    void mnuSaveClipAs_Click();
+
+    // The time of day at the play position, when a log is open and its start known.
+    std::optional<QDateTime> momentAtPosition() const;
+
+    // Plays the log that holds `moment`, from there; reports a moment no log holds.
+    void goTo(const QDateTime& moment);
+
+private:
+    struct Paths {
+        std::string logFolderName; // as the operator knows it, "L:\logger\logs"
+        std::filesystem::path logFolder;
+        std::filesystem::path curFile;
+    };
+    Paths paths() const;
+    std::vector<QByteArray> listedLogs() const;
+    void probeOpenLog();
+    void saveClip();
+
+    Module1& module_;
+    const ConsoleControls& controls_;
+    PlaybackControl& playback_;
+    QLabel& lblTimeOfDay_;
+
+    // The log the player has open, and what the last probe found out about it.
+    std::filesystem::path probedFile_;
+    std::optional<LogSpan> openLog_;
+    // A newer request on a lane drops the older one's answer.
+    DriveLane probeLane_;
+    DriveLane goToLane_;
+
+    ClipSaver* saver_ = nullptr;
+    QProgressDialog* progress_ = nullptr;
+};
+
+} // namespace tarnveil

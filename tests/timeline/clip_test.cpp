@@ -1,0 +1,232 @@
+#include "timeline/clip_plan.h"
+#include "timeline/clip_writer.h"
+#include "timeline/log_timeline.h"
+
+#include "logger_support.h"
+#include "platform/failure.h"
+#include "support/temp_dir.h"
+#include "support/wav_fixtures.h"
+
+#include <QProcess>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <thread>
+
+namespace tarnveil::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int Rate = 8000;
+
+QDateTime local(int h, int mi, int s, int ms = 0)
+{
+    return QDateTime(QDate(2026, 12, 7), QTime(h, mi, s, ms), Qt::LocalTime);
+}
+
+int64_t msAt(int h, int mi, int s, int ms = 0)
+{
+    return local(h, mi, s, ms).toMSecsSinceEpoch();
+}
+
+std::vector<QByteArray> namesIn(const fs::path& folder)
+{
+    std::vector<QByteArray> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(QByteArray::fromStdString(entry.path().filename().string()));
+    return names;
+}
+
+struct Clip {
+    SF_INFO info{};
+    std::vector<short> samples;
+    std::string date;   // the date tag, or the bext origination date and time
+};
+
+Clip readClip(const fs::path& file)
+{
+    Clip clip;
+    SNDFILE* handle = sf_open(file.c_str(), SFM_READ, &clip.info);
+    if (handle == nullptr)
+        throw std::runtime_error("cannot read " + file.string() + ": " + sf_strerror(nullptr));
+    clip.samples.resize(static_cast<size_t>(clip.info.frames * clip.info.channels));
+    clip.samples.resize(static_cast<size_t>(sf_readf_short(handle, clip.samples.data(), clip.info.frames)
+                                            * clip.info.channels));
+    SF_BROADCAST_INFO bext{};
+    if (sf_command(handle, SFC_GET_BROADCAST_INFO, &bext, sizeof bext) == SF_TRUE)
+        clip.date = std::string(bext.origination_date, 10) + " " + std::string(bext.origination_time, 8);
+    else if (const char* date = sf_get_string(handle, SF_STR_DATE))
+        clip.date = date;
+    sf_close(handle);
+    return clip;
+}
+
+class ClipTest : public ::testing::Test {
+protected:
+    // Two consecutive hourly-style logs of a minute each, samples naming their frame.
+    ClipTest()
+    {
+        writePositionWav(logs / "2026-12-07_14-00-00.wav", Rate, 60 * Rate);
+        writePositionWav(logs / "2026-12-07_14-01-00.wav", Rate, 60 * Rate);
+    }
+
+    std::vector<LogSpan> survey() const { return surveyLogs(logs.path(), namesIn(logs.path()), {}); }
+
+    TempDir logs;
+    TempDir out;
+};
+
+// 14:00:50.000 to 14:01:10.000 runs over the hour boundary: the last ten seconds
+// of the first log, then the first ten of the next, without a frame lost or doubled.
+TEST_F(ClipTest, AClipAcrossTwoLogsIsSampleExactInEveryLosslessFormat)
+{
+    const ClipPlan plan = planClip(survey(), msAt(14, 0, 50), msAt(14, 1, 10));
+    ASSERT_EQ(plan.pieces.size(), 2U);
+    const std::vector<ClipFormat> formats = clipFormats(plan.format, Rate, 2);
+    ASSERT_EQ(formats.size(), 5U) << "libsndfile should write WAV, FLAC, Vorbis and MP3";
+    for (const ClipFormat& format : formats) {
+        SCOPED_TRACE(format.caption.toStdString());
+        const fs::path target = out / (std::to_string(&format - formats.data()) + "." + format.suffix.toStdString());
+        ASSERT_TRUE(writeClip(logs.path(), plan, format.sndfileFormat, target, {}));
+        const Clip clip = readClip(target);
+        EXPECT_EQ(clip.date.substr(0, 19), "2026-12-07 14:00:50") << "the clip's start is in the file";
+        const bool lossless = (format.sndfileFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV
+                              || (format.sndfileFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC;
+        if (!lossless) {
+            // Lossy coders pad their frames; the length is right to within a few of them.
+            EXPECT_NEAR(clip.info.frames, 20 * Rate, Rate / 4);
+            continue;
+        }
+        ASSERT_EQ(clip.info.frames, 20 * Rate);
+        int64_t wrong = 0;
+        for (int64_t i = 0; i < clip.info.frames; ++i) {
+            const int64_t expected = i < 10 * Rate ? 50 * Rate + i : i - 10 * Rate;
+            const int64_t got = frameOf(clip.samples[size_t(2 * i)], clip.samples[size_t(2 * i + 1)]);
+            if (got != expected && ++wrong <= 3)
+                ADD_FAILURE() << "clip frame " << i << " holds log frame " << got << ", not " << expected;
+        }
+        EXPECT_EQ(wrong, 0);
+    }
+    // Nothing but the clips: no temporary file stays behind.
+    EXPECT_EQ(namesIn(out.path()).size(), formats.size());
+}
+
+TEST_F(ClipTest, GapsAndDifferentFormatsAreRefusedWithTheLogsNamed)
+{
+    writePositionWav(logs / "2026-12-07_14-02-00.wav", Rate * 2, 60 * Rate * 2);
+    writePositionWav(logs / "2026-12-07_14-03-05.wav", Rate * 2, 60 * Rate * 2);
+    const std::vector<LogSpan> logged = survey();
+    const auto failureOf = [&](int64_t from, int64_t to) {
+        try {
+            planClip(logged, from, to);
+        } catch (const Failure& failure) {
+            return failure;
+        }
+        return Failure(FailureCode::InvalidArgument, "planned");
+    };
+    const Failure formats = failureOf(msAt(14, 1, 50), msAt(14, 2, 10));
+    EXPECT_EQ(formats.code(), FailureCode::ClipFormatsDiffer);
+    EXPECT_NE(formats.description().find("2026-12-07_14-01-00.wav and 2026-12-07_14-02-00.wav"), std::string::npos);
+    EXPECT_EQ(failureOf(msAt(14, 2, 50), msAt(14, 3, 10)).code(), FailureCode::ClipCrossesGap);
+    const Failure gap = failureOf(msAt(14, 3, 2), msAt(14, 3, 10));
+    EXPECT_EQ(gap.code(), FailureCode::NoLogAtTime);
+    EXPECT_NE(gap.description().find("before it: 2026-12-07_14-02-00.wav (2026-12-07 14:02:00 to 2026-12-07 14:03:00)"),
+              std::string::npos) << gap.description();
+    EXPECT_NE(gap.description().find("after it: 2026-12-07_14-03-05.wav"), std::string::npos);
+    // A clip that runs past the last log ends with what is recorded.
+    EXPECT_EQ(planClip(logged, msAt(14, 4, 0), msAt(14, 9, 0)).frames(), 5 * Rate * 2);
+}
+
+TEST_F(ClipTest, ACancelledOrFailedSaveLeavesNothingAndNeverTouchesALog)
+{
+    const ClipPlan plan = planClip(survey(), msAt(14, 0, 0), msAt(14, 2, 0));
+    const int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    int calls = 0;
+    EXPECT_FALSE(writeClip(logs.path(), plan, format, out / "clip.wav", [&](int64_t, int64_t) { return ++calls < 3; }));
+    EXPECT_TRUE(namesIn(out.path()).empty());
+
+    const auto failureOf = [&](const fs::path& target) {
+        try {
+            writeClip(logs.path(), plan, format, target, {});
+        } catch (const Failure& failure) {
+            return failure.code();
+        }
+        return FailureCode::InvalidArgument;
+    };
+    EXPECT_EQ(failureOf(out / "missing" / "clip.wav"), FailureCode::FileNotFound);
+    if (::geteuid() != 0) {
+        fs::permissions(out.path(), fs::perms::owner_read | fs::perms::owner_exec);
+        EXPECT_EQ(failureOf(out / "clip.wav"), FailureCode::PermissionDenied);
+        fs::permissions(out.path(), fs::perms::owner_all);
+    }
+    EXPECT_TRUE(namesIn(out.path()).empty());
+
+    const auto before = readBytes(logs / "2026-12-07_14-00-00.wav");
+    // No clip goes among the logs: it could replace one.
+    EXPECT_EQ(failureOf(logs / "2026-12-07_14-00-00.wav"), FailureCode::PermissionDenied);
+    EXPECT_EQ(failureOf(logs / "new.wav"), FailureCode::PermissionDenied);
+    EXPECT_EQ(readBytes(logs / "2026-12-07_14-00-00.wav"), before);
+    EXPECT_EQ(namesIn(logs.path()).size(), 2U);
+}
+
+// The simulator records; its header stays stale until the file is finished.
+// The clip takes what has been recorded by then, read through sizes corrected
+// in memory, and the log is not written to.
+TEST(LiveClip, AClipOfTheLiveLogTakesWhatIsRecordedAndLeavesTheLogAlone)
+{
+    TempDir root;
+    TempDir out;
+    auto logger = startLogger({"--root", QString::fromStdString(root.path().string()), "--rate",
+                               QString::number(Rate), "--channels", "2", "--period", "1h", "--no-align"});
+    const fs::path folder = root / "logger" / "logs";
+    std::string name;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const auto text = readCurFileText(root.path());
+            if (!text || text->size() <= 14)
+                return false;
+            name = text->substr(14);
+            std::error_code ignored;
+            return fs::file_size(folder / name, ignored) > 46 + 3 * Rate * 4 && !ignored;
+        },
+        std::chrono::milliseconds(10000)));
+    const fs::path log = folder / name;
+    ASSERT_EQ(headerSizes(log).data, 0U) << "the header should still be stale";
+    const auto header = [&] {
+        auto bytes = readBytes(log);
+        bytes.resize(46);
+        return bytes;
+    };
+    const auto headerBefore = header();
+
+    const QByteArray live = readLiveLogName(root / "logger" / "CurFile");
+    ASSERT_EQ(live.toStdString(), name);
+    const std::vector<LogSpan> logged = surveyLogs(folder, {live}, live);
+    ASSERT_EQ(logged.size(), 1U);
+    const LogSpan& span = logged.front();
+    EXPECT_GE(span.frames, 3 * Rate);
+    // From one second in to well after now: the clip ends where the recording stood.
+    const ClipPlan plan = planClip(logged, span.startMs + 1000, span.startMs + 3600 * 1000);
+    EXPECT_EQ(plan.frames(), span.frames - Rate);
+    ASSERT_TRUE(writeClip(folder, plan, SF_FORMAT_WAV | SF_FORMAT_PCM_16, out / "live.wav", {}));
+    EXPECT_EQ(header(), headerBefore);
+
+    logger->terminate();
+    ASSERT_TRUE(logger->waitForFinished(10000));
+    const DecodedLog recorded = decodeLog(log);
+    const Clip clip = readClip(out / "live.wav");
+    ASSERT_EQ(clip.info.frames, plan.frames());
+    int64_t wrong = 0;
+    for (int64_t i = 0; i < clip.info.frames; ++i) {
+        const auto expected = static_cast<short>(std::lround(recorded.at(Rate + i) * 32768.0F));
+        if (clip.samples[size_t(2 * i)] != expected && ++wrong <= 3)
+            ADD_FAILURE() << "frame " << i << ": " << clip.samples[size_t(2 * i)] << " vs " << expected;
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+} // namespace
+} // namespace tarnveil::test
