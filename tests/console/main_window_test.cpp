@@ -13,7 +13,7 @@
 #include "windows/help_window.h"
 #include "loglist/log_list.h"
 #include "support/audio_env.h"
-#include "support/bind_mount.h"
+#include "support/fuse_share.h"
 #include "support/wav_fixtures.h"
 
 #include <QAction>
@@ -407,13 +407,12 @@ TEST_F(MainWindowTest, LogListFollowsTheFolderKeepingTheOperatorsPlace)
 // list, and the list fills once it answers again.
 TEST_F(MainWindowTest, LogListFollowsAShareWithoutNotificationAndWaitsOutAFrozenOne)
 {
+    if (const std::string why = FuseShare::unavailable(); !why.empty())
+        GTEST_SKIP() << why;
     TempDir source;
-    TempDir mountPoint;
-    BindMount share(source.path(), mountPoint.path());
-    if (!share.mounted())
-        GTEST_SKIP() << share.why();
+    FuseShare share(source.path());
     std::filesystem::remove(prefixDir / "dosdevices" / "l:");
-    std::filesystem::create_directory_symlink(mountPoint.path(), prefixDir / "dosdevices" / "l:");
+    std::filesystem::create_directory_symlink(share.mountPoint(), prefixDir / "dosdevices" / "l:");
     logs = source / "logger" / "logs";
     std::filesystem::create_directories(logs);
 
