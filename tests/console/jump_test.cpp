@@ -221,9 +221,10 @@ TEST_F(JumpTest, ReplayOfALogShorterThanItsSpanStartsAtTheBeginning)
     // Repeat in a replay range replays the last span again, from the start here too.
     stopped.clear();
     QTest::mouseClick(w.cmdRepeat, Qt::LeftButton);
+    // Read before the end: a tick at the end may open the next window.
+    EXPECT_EQ(w.TrackBar->Min(), 0);
     ASSERT_TRUE(waitForStop(stopped));
     EXPECT_EQ(captured().first, 1);
-    EXPECT_EQ(w.TrackBar->Min(), 0);
 }
 
 TEST_F(JumpTest, ReplayWhilePausedResumesThePausedLog)
