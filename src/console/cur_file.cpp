@@ -1,6 +1,14 @@
 #include "console/cur_file.h"
 
 #include "platform/failure.h"
+#include "platform/unique_fd.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
 
 namespace tarnveil {
 
@@ -18,6 +26,35 @@ std::string parseCurFile(std::span<const uint8_t> bytes)
     if (bytes.size() < 2 + count)
         throw Failure(FailureCode::InputPastEnd, "CurFile");
     return std::string(reinterpret_cast<const char*>(bytes.data()) + 2, count);
+}
+
+std::optional<std::string> readCurFileAt(const std::filesystem::path& curFile, const std::string& shown)
+{
+    // No lock and no write access: the logger keeps CurFile open and rewrites it.
+    UniqueFd fd(::open(curFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        throw failureFromErrno(errno, shown);
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
+        throw failureFromErrno(errno, shown);
+    if (!S_ISREG(info.st_mode))
+        throw Failure(FailureCode::InvalidFileFormat, shown + " is not a regular file");
+    std::array<uint8_t, CurFileReadSize> bytes{};
+    size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t read = ::pread(fd.get(), bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
+        if (read < 0 && errno == EINTR)
+            continue;
+        if (read < 0)
+            throw failureFromErrno(errno, shown);
+        if (read == 0)
+            break;
+        got += static_cast<size_t>(read);
+    }
+    return parseCurFile(std::span<const uint8_t>(bytes.data(), got));
 }
 
 } // namespace tarnveil

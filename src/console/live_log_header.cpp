@@ -76,27 +76,10 @@ uint32_t storedLe32At(int fd, uint64_t offset, const std::string& name)
 // reachable logger folder (the logger is not recording).
 std::optional<std::string> readCurFile(const LoggerPlaces& places)
 {
-    const std::string curFileName = places.loggerDrive + ":\\logger\\CurFile";
-    // No lock and no write access: the logger keeps CurFile open and rewrites
-    // it. Not blocking: a FIFO under that name would otherwise wait for a writer.
-    UniqueFd fd(::open(places.curFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd) {
-        const int error = errno;
-        if (error == ENOENT) {
-            if (isFolder(places.loggerFolder))
-                return std::nullopt;
-            throw Failure(FailureCode::PathNotFound, places.loggerDrive + ":\\logger");
-        }
-        throw failureFromErrno(error, curFileName);
-    }
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0)
-        throw failureFromErrno(errno, curFileName);
-    if (!S_ISREG(info.st_mode))
-        throw Failure(FailureCode::InvalidFileFormat, curFileName + " is not a regular file");
-    std::array<uint8_t, CurFileReadSize> bytes{};
-    const size_t got = readAt(fd.get(), bytes.data(), bytes.size(), 0, curFileName);
-    return parseCurFile(std::span<const uint8_t>(bytes.data(), got));
+    std::optional<std::string> name = readCurFileAt(places.curFile, places.loggerDrive + ":\\logger\\CurFile");
+    if (!name && !isFolder(places.loggerFolder))
+        throw Failure(FailureCode::PathNotFound, places.loggerDrive + ":\\logger");
+    return name;
 }
 
 // Rewrites the RIFF and data sizes from the length now, touching those 8 bytes

@@ -3,16 +3,11 @@
 #include "components/sound_file.h"
 #include "console/cur_file.h"
 #include "platform/failure.h"
-#include "platform/unique_fd.h"
 #include "timeline/log_source.h"
 #include "timeline/log_start.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <cerrno>
 #include <cstring>
 
 namespace tarnveil {
@@ -84,20 +79,10 @@ std::vector<LogSpan> surveyLogs(const std::filesystem::path& logFolder, const st
 
 QByteArray readLiveLogName(const std::filesystem::path& curFile)
 {
-    UniqueFd fd(::open(curFile.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) {
-        if (errno == ENOENT)
-            return {};
-        throw failureFromErrno(errno, curFile.string());
-    }
-    std::array<uint8_t, CurFileReadSize> bytes{};
-    ssize_t got = 0;
-    do {
-        got = ::read(fd.get(), bytes.data(), bytes.size());
-    } while (got < 0 && errno == EINTR);
-    if (got < 0)
-        throw failureFromErrno(errno, curFile.string());
-    const std::string name = parseCurFile(std::span<const uint8_t>(bytes.data(), static_cast<size_t>(got)));
+    const std::optional<std::string> read = readCurFileAt(curFile, curFile.string());
+    if (!read)
+        return {};
+    const std::string& name = *read;
     if (!name.starts_with(LogFolderPrefix))
         return {};
     QByteArray relative = QByteArray::fromStdString(name.substr(LogFolderPrefix.size()));
