@@ -227,9 +227,8 @@ void PlaybackControl::WavePlayer_PlaybackStopped()
 
 void PlaybackControl::WavePlayer_LogChanged(const std::filesystem::path& file)
 {
-    const QByteArray fileName = QByteArray::fromStdString(file.filename().string());
     const std::size_t folderEnd = state_.SelectedLogPath.rfind('\\');
-    state_.SelectedLogPath = state_.SelectedLogPath.substr(0, folderEnd + 1) + fileName.toStdString();
+    state_.SelectedLogPath = state_.SelectedLogPath.substr(0, folderEnd + 1) + file.filename().string();
 
     // The slider starts over on the new log, as when a log is opened.
     WavePlayer& player = *controls_.WavePlayer;
