@@ -1,6 +1,7 @@
 #include "components/file_reader.h"
 
 #include "components/live_follow.h"
+#include "components/log_growth.h"
 #include "components/player_settings.h"
 #include "components/sound_file.h"
 
@@ -36,6 +37,12 @@ std::optional<Resampler> resamplerFor(const SoundFile& file, const StreamFormat&
     if (file.sampleRate() == output.sampleRate)
         return std::nullopt;
     return std::optional<Resampler>(std::in_place, output.channels, file.sampleRate(), output.sampleRate);
+}
+
+bool ranDryWhileGrowing(const SoundFile& file, int64_t position)
+{
+    const LogGrowth* growth = file.growing();
+    return growth != nullptr && growth->readableFrom(position, 1) == 0;
 }
 } // namespace
 
@@ -312,6 +319,11 @@ void FileReader::run()
             wanted = step.frames;
         }
         int64_t got = wanted > 0 ? file_->read(decoded.data(), wanted) : 0;
+        if (got == 0 && wanted > 0 && follow_ && ranDryWhileGrowing(*file_, filePosition)) {
+            // A compressed log's decoder found its end only by reading: the
+            // follower waits for more from here.
+            continue;
+        }
         if (++blocksSinceLinkCheck >= BlocksBetweenLinkChecks) {
             blocksSinceLinkCheck = 0;
             if (file_->unlinked())

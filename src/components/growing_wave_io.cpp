@@ -124,6 +124,7 @@ GrowingWaveIo::GrowingWaveIo(int fd, const std::string& name) : fd_(fd)
     if (!layout)
         throw Failure(FailureCode::InvalidFileFormat, name + ": not a wave layout that can be followed");
     layout_ = *layout;
+    storedRiffSize_ = le32(head, 4);
 
     // As much data as libsndfile counts without overflowing its frame numbers
     // (GSM's are 32-bit) or a RIFF file's sizes.
@@ -177,16 +178,29 @@ void GrowingWaveIo::takeLength(uint64_t heldBlocks)
     }
 }
 
-int64_t GrowingWaveIo::refresh()
+int64_t GrowingWaveIo::readableFrom(int64_t position, int64_t wanted) const
+{
+    return std::clamp<int64_t>(frames() - position, 0, wanted);
+}
+
+bool GrowingWaveIo::refresh()
 {
     // Where the end of a finished file could pass for a block, the newest
     // block is held back until another follows it: the logger pads the last
     // GSM block, and the pad byte after an odd data chunk looks like a frame
     // of 8-bit mono. Only the header written after that tells what was recorded.
     const bool endLooksLikeData = layout_.framesPerBlock > 1 || layout_.blockAlign == 1;
+    const int64_t before = frames();
     if (!settled())
         takeLength(endLooksLikeData ? 1 : 0);
-    return frames();
+    return frames() > before;
+}
+
+bool GrowingWaveIo::headerIsFinal() const
+{
+    const std::optional<uint64_t> length = currentLength();
+    return length && storedRiffSize_ + ChunkHeader == *length && layout_.dataSize > 0 &&
+           layout_.dataOffset + layout_.dataSize <= *length;
 }
 
 bool GrowingWaveIo::settleIfFinished()

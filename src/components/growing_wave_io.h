@@ -1,5 +1,7 @@
 #pragma once
 
+#include "components/log_growth.h"
+
 #include <sndfile.h>
 
 #include <atomic>
@@ -34,7 +36,7 @@ std::optional<WaveLayout> readWaveLayout(std::span<const uint8_t> head);
 // end, so that stale sizes never stop the decoder. Whoever reads must therefore
 // ask only for frames() frames: those lie wholly in the file. frames() grows with
 // refresh() and stops at the true size once the logger has finished the file.
-class GrowingWaveIo {
+class GrowingWaveIo final : public LogGrowth {
 public:
     // `fd` stays the caller's and must outlive this. Throws Failure
     // (InvalidFileFormat) when the header is not a WAVE layout this knows.
@@ -48,20 +50,17 @@ public:
 
     const WaveLayout& layout() const { return layout_; }
 
-    // Any thread: frames wholly in the file at the last look.
-    int64_t frames() const { return frames_.load(std::memory_order_acquire); }
-    // Any thread: the count no longer grows.
-    bool settled() const { return settled_.load(std::memory_order_acquire); }
-
-    // Reader thread: looks at the file's length again; returns frames().
-    int64_t refresh();
-    // Reader thread: when the header now holds sizes that match the file's
-    // length (the logger has finished the file), takes them as final and
-    // returns true.
-    bool settleIfFinished();
-    // Reader thread: takes what the file holds now as final (a recording that
-    // was never finished).
-    void settle();
+    // Frames wholly in the file at the last look.
+    int64_t frames() const override { return frames_.load(std::memory_order_acquire); }
+    bool settled() const override { return settled_.load(std::memory_order_acquire); }
+    int64_t readableFrom(int64_t position, int64_t wanted) const override;
+    bool refresh() override;
+    // The header now holds sizes that match the file's length.
+    bool settleIfFinished() override;
+    void settle() override;
+    // The header already states the whole file: a finished log, whatever
+    // chunks follow its samples.
+    bool headerIsFinal() const;
 
 private:
     static sf_count_t fileLength(void* self);
@@ -76,6 +75,7 @@ private:
 
     int fd_;
     WaveLayout layout_;
+    uint32_t storedRiffSize_ = 0;
     std::vector<uint8_t> header_; // as presented to libsndfile
     uint64_t presentedLength_ = 0;
     sf_count_t offset_ = 0;

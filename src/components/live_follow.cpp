@@ -1,6 +1,6 @@
 #include "components/live_follow.h"
 
-#include "components/growing_wave_io.h"
+#include "components/log_growth.h"
 #include "components/sound_file.h"
 #include "platform/failure.h"
 #include "platform/log_folder.h"
@@ -56,9 +56,11 @@ LiveFollow::~LiveFollow() = default;
 
 LiveFollow::Step LiveFollow::readable(SoundFile& file, int64_t position, int64_t wanted) const
 {
-    const int64_t frames = file.frames();
-    if (position < frames)
-        return {Step::Kind::Read, std::min(wanted, frames - position)};
+    const LogGrowth* growth = file.growing();
+    const int64_t frames = growth != nullptr ? growth->readableFrom(position, wanted)
+                                             : std::clamp<int64_t>(file.frames() - position, 0, wanted);
+    if (frames > 0)
+        return {Step::Kind::Read, frames};
     return {Step::Kind::Wait, 0};
 }
 
@@ -76,13 +78,12 @@ bool LiveFollow::askLiveLog(std::optional<std::filesystem::path>& named)
 LiveFollow::Step LiveFollow::next(int64_t position, int64_t wanted)
 {
     SoundFile& file = readerFile();
-    GrowingWaveIo* growth = file.growing();
+    LogGrowth* growth = file.growing();
     const Clock::time_point now = Clock::now();
     if (growth != nullptr && !growth->settled() &&
-        (position >= growth->frames() || now - lastRefresh_ >= RefreshInterval)) {
+        (growth->readableFrom(position, 1) == 0 || now - lastRefresh_ >= RefreshInterval)) {
         lastRefresh_ = now;
-        const int64_t before = growth->frames();
-        if (growth->refresh() > before)
+        if (growth->refresh())
             lastGrowth_ = now;
     }
     if (const Step step = readable(file, position, wanted); step.kind == Step::Kind::Read)

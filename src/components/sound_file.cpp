@@ -1,5 +1,6 @@
 #include "components/sound_file.h"
 
+#include "components/growing_stream.h"
 #include "components/growing_wave_io.h"
 #include "platform/failure.h"
 
@@ -41,14 +42,24 @@ SoundFile::SoundFile(const std::filesystem::path& file, Growth growth)
         if (flags >= 0)
             fcntl(descriptor_, F_SETFL, flags & ~O_NONBLOCK);
 
-        if (growth == Growth::Growing) {
+        bool waveShaped = false;
+        if (growth != Growth::Fixed) {
             try {
-                growing_ = std::make_unique<GrowingWaveIo>(descriptor_, name);
+                waveGrowth_ = std::make_unique<GrowingWaveIo>(descriptor_, name);
+                waveShaped = true;
+                if (growth == Growth::MayGrow && waveGrowth_->headerIsFinal())
+                    waveGrowth_.reset();
             } catch (const Failure&) {
-                // Whatever its header says, a file of another shape plays as far as that.
+                // Not a WAV layout that can be followed: see below.
             }
         }
         openHandle(info_, name);
+        if (growth != Growth::Fixed && !waveShaped && (info_.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_WAV) {
+            // A compressed log grows by bytes its decoder reads on into; whatever
+            // its header says, a WAV file of another shape plays as far as that.
+            const int64_t counted = info_.frames < SF_COUNT_MAX ? info_.frames : 0;
+            streamGrowth_ = std::make_unique<GrowingStream>(descriptor_, counted);
+        }
         if (info_.channels < 1 || info_.samplerate < 1 || info_.frames < 0)
             throw Failure(FailureCode::InvalidFileFormat, name + ": no playable audio");
         // A damaged header can claim any rate; the player's buffers grow with
@@ -75,14 +86,16 @@ void SoundFile::openHandle(SF_INFO& info, const std::string& name)
 {
     // libsndfile leaves the descriptor to us, so that it is closed exactly once
     // whether its open succeeds or not.
-    if (growing_)
-        handle_.reset(sf_open_virtual(growing_->callbacks(), SFM_READ, &info, growing_.get()));
+    if (waveGrowth_)
+        handle_.reset(sf_open_virtual(waveGrowth_->callbacks(), SFM_READ, &info, waveGrowth_.get()));
     else
         handle_.reset(sf_open_fd(descriptor_, SFM_READ, &info, SF_FALSE));
     if (!handle_)
         throw Failure(FailureCode::InvalidFileFormat, name + ": " + sf_strerror(nullptr));
     position_ = 0;
-    openedEmpty_ = growing_ && growing_->frames() == 0;
+    openedEmpty_ = waveGrowth_ && waveGrowth_->frames() == 0;
+    if (streamGrowth_)
+        streamGrowth_->decoderOpened();
 }
 
 SoundFile::~SoundFile()
@@ -93,13 +106,21 @@ SoundFile::~SoundFile()
 
 int64_t SoundFile::frames() const
 {
-    return growing_ ? growing_->frames() : info_.frames;
+    const LogGrowth* growth = growing();
+    return growth != nullptr ? growth->frames() : info_.frames;
+}
+
+LogGrowth* SoundFile::growing() const
+{
+    if (waveGrowth_)
+        return waveGrowth_.get();
+    return streamGrowth_.get();
 }
 
 void SoundFile::reopen()
 {
     handle_.reset();
-    if (!growing_ && lseek(descriptor_, 0, SEEK_SET) != 0)
+    if (!waveGrowth_ && lseek(descriptor_, 0, SEEK_SET) != 0)
         return;
     // Other threads read info_: the reopened file's description goes elsewhere.
     SF_INFO again{};
@@ -112,7 +133,7 @@ void SoundFile::reopen()
 
 int64_t SoundFile::read(float* interleaved, int64_t count)
 {
-    if (growing_) {
+    if (waveGrowth_) {
         // Never past what is wholly recorded: a read that stops inside a frame
         // or a GSM block leaves the decoder out of step with the file.
         count = std::min(count, frames() - position_);
@@ -121,12 +142,36 @@ int64_t SoundFile::read(float* interleaved, int64_t count)
         if (openedEmpty_)
             reopen();
     }
+    if (streamGrowth_)
+        return readStream(interleaved, count);
+    return readHandle(interleaved, count);
+}
+
+int64_t SoundFile::readHandle(float* interleaved, int64_t count)
+{
     if (!handle_)
         return 0;
     const sf_count_t got = sf_readf_float(handle_.get(), interleaved, count);
     if (got <= 0)
         return 0;
     position_ += got;
+    return got;
+}
+
+int64_t SoundFile::readStream(float* interleaved, int64_t count)
+{
+    int64_t got = readHandle(interleaved, count);
+    if (got < count && streamGrowth_->grownSinceDecoderOpened()) {
+        // A decoder that met the end of the file stays there: a fresh one
+        // resumes where it stopped, in the bytes recorded since.
+        const int64_t resumeAt = position_;
+        reopen();
+        if (handle_ && sf_seek(handle_.get(), resumeAt, SEEK_SET) != resumeAt)
+            handle_.reset();
+        position_ = resumeAt;
+        got += readHandle(interleaved + got * info_.channels, count - got);
+    }
+    streamGrowth_->decodedTo(position_, got < count);
     return got;
 }
 

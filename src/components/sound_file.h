@@ -10,7 +10,9 @@
 
 namespace tarnveil {
 
+class GrowingStream;
 class GrowingWaveIo;
+class LogGrowth;
 
 // One audio file open for reading through libsndfile. Opening reads the header
 // only, so a log of any size opens at once. Reading and seeking belong to one
@@ -21,10 +23,13 @@ public:
     // InvalidFileFormat with libsndfile's own text when the content is no audio
     // it can read.
     //
-    // A Growing file is a log the logger is still recording: it is read past
-    // the sizes its header states, up to the whole frames the file holds (see
-    // growing()). A file whose header cannot be followed opens as a fixed one.
-    enum class Growth { Fixed, Growing };
+    // A Growing file is a log the logger is still recording: a WAV log is read
+    // past the sizes its header states, up to the whole frames the file holds;
+    // a compressed one is read on as it grows (see growing()). A WAV file whose
+    // header cannot be followed opens as a fixed one. MayGrow is a log that no
+    // logger has named: it is followed like a growing one unless it is a WAV
+    // file whose header already states its whole length.
+    enum class Growth { Fixed, Growing, MayGrow };
     explicit SoundFile(const std::filesystem::path& file, Growth growth = Growth::Fixed);
     ~SoundFile();
     SoundFile(const SoundFile&) = delete;
@@ -53,11 +58,13 @@ public:
     bool unlinked() const;
 
     // The growing file's view of its length, or nullptr for a fixed file.
-    GrowingWaveIo* growing() const { return growing_.get(); }
+    LogGrowth* growing() const;
 
 private:
     void openHandle(SF_INFO& info, const std::string& name);
     void reopen();
+    int64_t readStream(float* interleaved, int64_t count);
+    int64_t readHandle(float* interleaved, int64_t count);
     bool skip(int64_t frames);
 
     struct SndfileCloser {
@@ -65,7 +72,8 @@ private:
     };
 
     int descriptor_ = -1;
-    std::unique_ptr<GrowingWaveIo> growing_;
+    std::unique_ptr<GrowingWaveIo> waveGrowth_;
+    std::unique_ptr<GrowingStream> streamGrowth_;
     // A block codec decodes its first block as it opens: opened before that
     // block was recorded, the handle must be opened again once it is there.
     bool openedEmpty_ = false;

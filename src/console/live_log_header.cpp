@@ -144,6 +144,14 @@ std::filesystem::path LoggerPlaces::file(const std::string& listedName) const
     return logFolder / listedName;
 }
 
+std::string LoggerPlaces::listedName(const std::filesystem::path& file) const
+{
+    const std::filesystem::path below = file.lexically_relative(logFolder);
+    if (below.empty() || *below.begin() == "..")
+        return file.filename().string();
+    return below.generic_string();
+}
+
 std::string fixLiveLogHeader(const LoggerPlaces& places, const std::string& selectedLogPath,
                              const std::filesystem::path& selectedLog)
 {

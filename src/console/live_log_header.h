@@ -27,6 +27,8 @@ struct LoggerPlaces {
     // is: a backslash in it is part of a file name, never a separator.
     std::string drivePath(const std::string& listedName) const;
     std::filesystem::path file(const std::string& listedName) const;
+    // The other way: a log file below the log folder as the list names it.
+    std::string listedName(const std::filesystem::path& file) const;
 };
 
 // Reads the logger's CurFile and, when `selectedLogPath` (a drive path) is the

@@ -10,7 +10,7 @@ OpenedLog::OpenedLog(OpenedLog&&) noexcept = default;
 OpenedLog& OpenedLog::operator=(OpenedLog&&) noexcept = default;
 
 OpenedLog openLog(const LoggerPlaces& places, const std::string& selectedLogPath,
-                  const std::filesystem::path& selectedLog)
+                  const std::filesystem::path& selectedLog, bool newestListed)
 {
     OpenedLog opened;
     try {
@@ -19,10 +19,18 @@ OpenedLog openLog(const LoggerPlaces& places, const std::string& selectedLogPath
         opened.fixUpFailure = failure;
         return opened;
     }
+    // The log being recorded is read past its header's stale sizes. Other
+    // loggers name no log: their newest may be the one being recorded.
+    SoundFile::Growth growth = SoundFile::Growth::Fixed;
+    const bool curFileNamesALog = opened.currentLogPath != places.loggerDrive;
+    if (opened.currentLogPath == selectedLogPath)
+        growth = SoundFile::Growth::Growing;
+    else if (!curFileNamesALog && newestListed)
+        growth = SoundFile::Growth::MayGrow;
     try {
-        // The log being recorded is read past its header's stale sizes.
-        const bool live = opened.currentLogPath == selectedLogPath;
-        opened.file = std::make_unique<SoundFile>(selectedLog, live ? SoundFile::Growth::Growing : SoundFile::Growth::Fixed);
+        opened.file = std::make_unique<SoundFile>(selectedLog, growth);
+        if (growth == SoundFile::Growth::MayGrow && opened.file->growing() != nullptr)
+            opened.followNewestIn = places.logFolder;
     } catch (const Failure& failure) {
         opened.openFailure = failure;
     }

@@ -24,12 +24,16 @@ struct OpenedLog {
     std::string currentLogPath;
     std::unique_ptr<SoundFile> file;
     std::optional<Failure> openFailure;
+    // No CurFile names a log being recorded, and the log opened is the newest
+    // in this folder and may still grow: it is followed as long as it does.
+    std::optional<std::filesystem::path> followNewestIn;
 };
 
 // The file work of a new start, in its order: the live log's header fix-up,
-// then opening the log for the player. May block for as long as the drive does,
-// so it runs off the GUI thread; it owns everything it touches.
+// then opening the log for the player. `newestListed` when the log is the last
+// in the list. May block for as long as the drive does, so it runs off the GUI
+// thread; it owns everything it touches.
 OpenedLog openLog(const LoggerPlaces& places, const std::string& selectedLogPath,
-                  const std::filesystem::path& selectedLog);
+                  const std::filesystem::path& selectedLog, bool newestListed);
 
 } // namespace tarnveil

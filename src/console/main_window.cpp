@@ -6,6 +6,7 @@
 #include "components/wave_player.h"
 #include "console/console_colours.h"
 #include "console/handler_guard.h"
+#include "console/live_log_header.h"
 #include "console/module1.h"
 #include "console/playback_control.h"
 #include "console/range_control.h"
@@ -329,9 +330,11 @@ void mnuMenu::connectHandlers()
     connect(WavePlayer, &WavePlayer::PlaybackStopped, this,
             guarded([playback] { playback->WavePlayer_PlaybackStopped(); }));
     connect(WavePlayer, &WavePlayer::LogChanged, this, [this, playback](const std::filesystem::path& file) {
-        // The logger writes its logs straight into the log folder.
-        logList_->selectLog(QByteArray::fromStdString(file.filename().string()));
-        runHandler([playback, &file] { playback->WavePlayer_LogChanged(file); });
+        runHandler([this, playback, &file] {
+            const std::string listedName = LoggerPlaces::of(module_).listedName(file);
+            logList_->selectLog(QByteArray::fromStdString(listedName));
+            playback->WavePlayer_LogChanged(listedName);
+        });
     });
 
     for (std::size_t i = 0; i < RangeOptionCount; ++i) {

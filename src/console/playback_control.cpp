@@ -6,6 +6,7 @@
 #include "console/console_colours.h"
 #include "console/live_log_header.h"
 #include "console/log_opening.h"
+#include "console/newest_growing_log.h"
 #include "console/module1.h"
 #include "windows/error_window.h"
 
@@ -110,8 +111,10 @@ void PlaybackControl::openSelectedLog(std::optional<int32_t> startMs)
     state_.SelectedLogPath = places.drivePath(listedName);
 
     const std::filesystem::path file = places.file(listedName);
+    const bool newestListed = controls_.lstLogs->row(selected) == controls_.lstLogs->count() - 1;
     openLane_.start(
-        state_.SelectedLogPath, [places, path = state_.SelectedLogPath, file] { return openLog(places, path, file); },
+        state_.SelectedLogPath,
+        [places, path = state_.SelectedLogPath, file, newestListed] { return openLog(places, path, file, newestListed); },
         [this, file, startMs](DriveOutcome<OpenedLog> outcome) { openLogArrived(std::move(outcome), file, startMs); });
 }
 
@@ -147,6 +150,8 @@ void PlaybackControl::playOpenedLog(OpenedLog& opened, const std::filesystem::pa
         // The player asks on its reader thread, so it gets copies, not the
         // settings that the preferences window may change meanwhile.
         liveLog = [&drives = module_.drives, drive = module_.LoggerDrive] { return currentLiveLog(drives, drive); };
+    } else if (opened.followNewestIn) {
+        liveLog = NewestGrowingLog(*opened.followNewestIn);
     }
     player.setFileName(file, std::move(opened.file), std::move(liveLog));
     if (opened.openFailure)
@@ -225,10 +230,9 @@ void PlaybackControl::WavePlayer_PlaybackStopped()
     controls_.cmdPlay->setFocus();
 }
 
-void PlaybackControl::WavePlayer_LogChanged(const std::filesystem::path& file)
+void PlaybackControl::WavePlayer_LogChanged(const std::string& listedName)
 {
-    const std::size_t folderEnd = state_.SelectedLogPath.rfind('\\');
-    state_.SelectedLogPath = state_.SelectedLogPath.substr(0, folderEnd + 1) + file.filename().string();
+    state_.SelectedLogPath = LoggerPlaces::of(module_).drivePath(listedName);
 
     // The slider starts over on the new log, as when a log is opened.
     WavePlayer& player = *controls_.WavePlayer;

@@ -39,8 +39,9 @@ public:
 
     void WavePlayer_PlaybackRunning();
     void WavePlayer_PlaybackStopped();
-    // Playback following the live log has gone on into the next log.
-    void WavePlayer_LogChanged(const std::filesystem::path& file);
+    // Playback following the live log has gone on into the next log, named
+    // as the log list names it.
+    void WavePlayer_LogChanged(const std::string& listedName);
 
 private:
     void takeRangeFromOptions();

@@ -519,7 +519,7 @@ TEST_P(FormatTest, PlaysToItsEnd)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    EveryWaveFormat, FormatTest,
+    EveryFormat, FormatTest,
     ::testing::Values(FormatCase{"Pcm8", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 2, 22050},
                       FormatCase{"Pcm16", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100},
                       FormatCase{"Pcm24", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, 48000},
@@ -532,7 +532,15 @@ INSTANTIATE_TEST_SUITE_P(
                       FormatCase{"MsAdpcm", SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, 1, 11025},
                       FormatCase{"Gsm610", SF_FORMAT_WAV | SF_FORMAT_GSM610, 1, 8000},
                       FormatCase{"Extensible", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 2, 48000},
-                      FormatCase{"Rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, 2, 48000}),
+                      FormatCase{"Rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, 2, 48000},
+                      // What other loggers record.
+                      FormatCase{"Mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 2, 44100},
+                      FormatCase{"Flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 48000},
+                      FormatCase{"OggVorbis", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 2, 44100},
+                      FormatCase{"OggOpus", SF_FORMAT_OGG | SF_FORMAT_OPUS, 2, 48000},
+                      FormatCase{"Aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 2, 44100},
+                      FormatCase{"Au", SF_FORMAT_AU | SF_FORMAT_PCM_16, 1, 8000},
+                      FormatCase{"Caf", SF_FORMAT_CAF | SF_FORMAT_PCM_24, 2, 48000}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- At real speed through the sound server -----------------------------------

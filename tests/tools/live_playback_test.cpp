@@ -16,9 +16,14 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <sndfile.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 namespace tarnveil::test {
 namespace {
@@ -239,6 +244,154 @@ INSTANTIATE_TEST_SUITE_P(Formats, LiveLogRotation,
                                            LiveFormat{"pcm32", 2}, LiveFormat{"float", 2}, LiveFormat{"alaw", 1},
                                            LiveFormat{"ulaw", 2}, LiveFormat{"gsm", 1}),
                          [](const ::testing::TestParamInfo<LiveFormat>& info) { return info.param.format; });
+
+// Other loggers (rotter among them) keep no CurFile, write through libsndfile,
+// and give a WAV file its sizes only when they close it. A recorder of that
+// shape, paced in real time: each of `names` in turn for `period`, the last
+// one until stop().
+class CurFileLessRecorder {
+public:
+    CurFileLessRecorder(fs::path logs, std::vector<std::string> names, int format, int rate,
+                        std::chrono::milliseconds period)
+        : thread_([this, logs = std::move(logs), names = std::move(names), format, rate, period] {
+              record(logs, names, format, rate, period);
+          })
+    {
+    }
+    ~CurFileLessRecorder() { stop(); }
+    CurFileLessRecorder(const CurFileLessRecorder&) = delete;
+    CurFileLessRecorder& operator=(const CurFileLessRecorder&) = delete;
+
+    void stop()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    void record(const fs::path& logs, const std::vector<std::string>& names, int format, int rate,
+                std::chrono::milliseconds period)
+    {
+        constexpr int Channels = 2;
+        const int blockFrames = rate / 50;
+        std::vector<float> block(static_cast<size_t>(blockFrames * Channels));
+        int64_t frame = 0;
+        auto tick = std::chrono::steady_clock::now();
+        for (size_t n = 0; n < names.size() && !stop_; ++n) {
+            fs::create_directories((logs / names[n]).parent_path());
+            SF_INFO info{};
+            info.samplerate = rate;
+            info.channels = Channels;
+            info.format = format;
+            SNDFILE* file = sf_open((logs / names[n]).c_str(), SFM_WRITE, &info);
+            if (file == nullptr)
+                return;
+            const auto end = tick + period;
+            while (!stop_ && (n + 1 == names.size() || tick < end)) {
+                for (int i = 0; i < blockFrames; ++i, ++frame) {
+                    const double t = static_cast<double>(frame) / rate;
+                    block[static_cast<size_t>(i * Channels)] = static_cast<float>(0.3 * std::sin(2 * M_PI * 440 * t));
+                    block[static_cast<size_t>(i * Channels + 1)] = static_cast<float>(0.2 * std::sin(2 * M_PI * 330 * t));
+                }
+                sf_writef_float(file, block.data(), blockFrames);
+                tick += std::chrono::milliseconds(20);
+                std::this_thread::sleep_until(tick);
+            }
+            sf_close(file);
+        }
+    }
+
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+struct OtherLogger {
+    const char* name;
+    int format;
+    int rate;
+    std::vector<std::string> files; // below the log folder, oldest first
+    std::vector<std::string> shown; // as the list shows them
+};
+
+void PrintTo(const OtherLogger& logger, std::ostream* out)
+{
+    *out << logger.name;
+}
+
+class OtherLoggerLiveLog : public ConsoleTest, public ::testing::WithParamInterface<OtherLogger> {};
+
+// Played from its newest log while it records, such a logger is followed as
+// the console's own: on into each new log as it appears, the new log selected
+// under its listed name, until the logger stops. Nothing is written to its
+// files. A WAV log is heard sample for sample; an MP3 log's decoder resumes
+// where it ran dry, so it is heard whole give or take the codec's frames.
+TEST_P(OtherLoggerLiveLog, IsFollowedFromItsNewestLogIntoTheNextUntilItStops)
+{
+    playDevice = pacedCaptureDeviceNumber();
+    if (playDevice < 0)
+        GTEST_SKIP() << "no paced capture device";
+    const OtherLogger& param = GetParam();
+    SF_INFO check{};
+    check.samplerate = param.rate;
+    check.channels = 2;
+    check.format = param.format;
+    if (sf_format_check(&check) == SF_FALSE)
+        GTEST_SKIP() << "libsndfile cannot write " << param.name << " here";
+
+    CurFileLessRecorder recorder(logs, param.files, param.format, param.rate, 2500ms);
+    ASSERT_TRUE(ConsoleTest::waitFor([&] {
+        std::error_code ignored;
+        return fs::file_size(logs / param.files[0], ignored) > 2000 && !ignored;
+    }, 5000));
+    mnuMenu& w = openWindow();
+    QSignalSpy changed(w.WavePlayer, &WavePlayer::LogChanged);
+    QSignalSpy stopped(w.WavePlayer, &WavePlayer::PlaybackStopped);
+    ASSERT_TRUE(ConsoleTest::waitFor([&] { return listedLogs().contains(QString::fromStdString(param.shown[0])); }));
+    selectLog(QString::fromStdString(param.shown[0]));
+    clickPlay();
+    ASSERT_TRUE(ConsoleTest::waitFor([&] { return module.PlayerOpen == -1; }, 5000));
+
+    ASSERT_TRUE(ConsoleTest::waitFor([&] { return changed.size() >= 2; }, 12000));
+    EXPECT_TRUE(stopped.isEmpty());
+    EXPECT_TRUE(ConsoleTest::waitFor([&] {
+        return w.lstLogs->currentItem() != nullptr && w.lstLogs->currentItem()->text().toStdString() == param.shown[2];
+    }, 6000));
+    std::string drivePath = "L:\\logger\\logs\\" + param.files[2];
+    std::replace(drivePath.begin(), drivePath.end(), '/', '\\');
+    EXPECT_EQ(w.SelectedLogPath, drivePath);
+
+    recorder.stop();
+    ASSERT_TRUE(ConsoleTest::waitFor([&] { return !stopped.isEmpty() && module.PlayerOpen == 0; }, 10000));
+
+    std::vector<float> recorded;
+    for (const std::string& name : param.files) {
+        const DecodedLog log = decodeLog(logs / name);
+        appendSounding(recorded, log.samples.data(), log.frames, 2);
+    }
+    std::vector<float> heard;
+    const std::vector<float> captured = capturedSamples();
+    appendSounding(heard, captured.data(), static_cast<int64_t>(captured.size()) / 2, 2);
+    if ((param.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) {
+        ASSERT_EQ(heard.size(), recorded.size()) << "heard " << heard.size() / 2 << " sounding frames";
+        EXPECT_TRUE(heard == recorded);
+    } else {
+        // Each file's decoder may drop or add up to a few codec frames at its ends.
+        EXPECT_NEAR(static_cast<double>(heard.size()), static_cast<double>(recorded.size()),
+                    0.03 * static_cast<double>(recorded.size()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, OtherLoggerLiveLog,
+    ::testing::Values(
+        OtherLogger{"FlatWav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000,
+                    {"2026-12-07-16.wav", "2026-12-07-17.wav", "2026-12-07-18.wav"},
+                    {"2026-12-07-16.wav", "2026-12-07-17.wav", "2026-12-07-18.wav"}},
+        OtherLogger{"DatedMp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 16000,
+                    {"2026/12/07/16/archive.mp3", "2026/12/07/17/archive.mp3", "2026/12/07/18/archive.mp3"},
+                    {"2026-12-07 16 archive.mp3", "2026-12-07 17 archive.mp3", "2026-12-07 18 archive.mp3"}}),
+    [](const ::testing::TestParamInfo<OtherLogger>& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace tarnveil::test
