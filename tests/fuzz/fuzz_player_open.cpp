@@ -6,6 +6,7 @@
 // writing out of bounds, and with a length that fits the player's milliseconds.
 
 #include "components/file_reader.h"
+#include "components/log_growth.h"
 #include "components/sound_file.h"
 #include "fuzz_support.h"
 #include "platform/failure.h"
@@ -14,8 +15,32 @@
 #include <chrono>
 #include <limits>
 #include <memory>
+#include <vector>
 
 using tarnveil::fuzz::expect;
+
+namespace {
+
+// The same bytes as the newest log of a logger that names no live log: read as
+// one that may still grow, to where its decoder runs dry, and looked at again.
+void readAsNewestLog(const std::filesystem::path& file)
+{
+    try {
+        tarnveil::SoundFile sound(file, tarnveil::SoundFile::Growth::MayGrow);
+        std::vector<float> block(static_cast<size_t>(1024 * sound.channels()));
+        int64_t position = 0;
+        for (int64_t got = 1; got > 0; position += got)
+            got = sound.read(block.data(), 1024);
+        if (tarnveil::LogGrowth* growth = sound.growing()) {
+            growth->refresh();
+            expect(growth->readableFrom(position, 1024) >= 0, "negative frames readable");
+            growth->settle();
+        }
+    } catch (const tarnveil::Failure&) {
+    }
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -43,5 +68,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int64_t middle = tarnveil::msToFrames(lengthMs / 2, sound->sampleRate());
     reader.seek(std::min(middle, sound->frames()), ++generation);
     reader.waitUntilPrimed(generation, std::chrono::seconds(2));
+    readAsNewestLog(file);
     return 0;
 }
