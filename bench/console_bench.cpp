@@ -176,6 +176,19 @@ BENCHMARK(BM_ListLogs)
     ->Args({8760, 1})
     ->Unit(benchmark::kMillisecond);
 
+// One look for the log being recorded by a logger without CurFile, made once a
+// second while playback waits at the live edge: the peer is BM_ListLogs.
+void BM_NewestLog(benchmark::State& state)
+{
+    Prefix& prefix = prefixWith(static_cast<int>(state.range(0)), state.range(1) != 0);
+    for (auto _ : state) {
+        if (!newestLog(prefix.logs))
+            state.SkipWithError("no newest log");
+    }
+    state.SetLabel(state.range(1) != 0 ? "hour folders" : "flat");
+}
+BENCHMARK(BM_NewestLog)->Args({100000, 0})->Args({8760, 1})->Unit(benchmark::kMillisecond);
+
 // The window's load step on an emptied list: the scan on its lane, then the
 // fill of lstLogs on the GUI thread, until the list has been laid out.
 // gui_ms: what of it the GUI thread spent.

@@ -3,8 +3,6 @@
 #include "platform/failure.h"
 #include "platform/log_folder.h"
 
-#include <algorithm>
-
 namespace tarnveil {
 
 namespace {
@@ -28,13 +26,13 @@ std::optional<std::filesystem::path> NewestGrowingLog::operator()()
         throw notYetKnown(logFolder_ / watched_);
     }
 
-    const std::vector<LogFile> logs = listLogs(logFolder_);
+    const std::optional<LogFile> newestListed = newestLog(logFolder_);
     lastLook_ = now;
-    if (logs.empty()) {
+    if (!newestListed) {
         verdict_.emplace(std::nullopt);
         return std::nullopt;
     }
-    const std::string& newest = logs.back().path;
+    const std::string& newest = newestListed->path;
     const std::filesystem::path newestFile = logFolder_ / newest;
     std::error_code error;
     const uint64_t length = std::filesystem::file_size(newestFile, error);
@@ -46,8 +44,7 @@ std::optional<std::filesystem::path> NewestGrowingLog::operator()()
     // A log that was being recorded, now followed by a newer one: the logger
     // has moved on to that, and listening goes on into it without a second's doubt.
     const bool wasRecorded = verdict_ && verdict_->has_value();
-    const bool movedOn = !sameLog && wasRecorded &&
-                         std::any_of(logs.begin(), logs.end(), [&](const LogFile& log) { return log.path == watched_; });
+    const bool movedOn = !sameLog && wasRecorded && std::filesystem::exists(logFolder_ / watched_, error);
     watched_ = newest;
     watchedLength_ = length;
     if (!sameLog && !movedOn) {

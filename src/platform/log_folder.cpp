@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 namespace tarnveil {
@@ -116,6 +118,9 @@ std::string orderKeyOf(const std::string& shown)
 
 struct Walk {
     std::vector<LogFile> logs;
+    // Only the newest dated folder of each kind is entered on each level, as
+    // far as one that holds a log: enough to find the newest log.
+    bool newestOnly = false;
 
     // Lists `folder` (already open as `dir`); `relative` is its path below the
     // log folder ("" or "2026/12/"), `date` the date its dated folders give.
@@ -123,13 +128,14 @@ struct Walk {
               const std::string& date)
     {
         const int dirFd = ::dirfd(dir);
+        std::vector<std::pair<Level, std::string>> datedFolders;
         for (;;) {
             errno = 0;
             const dirent* entry = ::readdir(dir);
             if (entry == nullptr) {
                 if (errno != 0)
                     throw folderFailure(errno, folder);
-                return;
+                break;
             }
             const std::string_view name(entry->d_name);
             if (name == "." || name == "..")
@@ -152,8 +158,28 @@ struct Walk {
             }
             if (audio && type == DT_REG)
                 addFile(relative, level, date, name);
+            else if (dated && type == DT_DIR && newestOnly)
+                datedFolders.emplace_back(below, std::string(name));
             else if (dated && type == DT_DIR)
                 descend(dirFd, folder, relative, below, datedText(date, below, name), name);
+        }
+        descendNewest(dirFd, folder, relative, date, datedFolders);
+    }
+
+    void descendNewest(int dirFd, const std::filesystem::path& folder, const std::string& relative,
+                       const std::string& date, std::vector<std::pair<Level, std::string>>& datedFolders)
+    {
+        // Newest first within each kind (year folders, day folders, ...); the
+        // newest that holds a log ends its kind.
+        std::sort(datedFolders.begin(), datedFolders.end(), std::greater<>());
+        std::optional<Level> kindFound;
+        for (const auto& [below, name] : datedFolders) {
+            if (kindFound == below)
+                continue;
+            const size_t before = logs.size();
+            descend(dirFd, folder, relative, below, datedText(date, below, name), name);
+            if (logs.size() > before)
+                kindFound = below;
         }
     }
 
@@ -211,6 +237,19 @@ std::vector<LogFile> listLogs(const std::filesystem::path& folder)
     walk.list(dir.get(), folder, std::string(), Level::Logs, std::string());
     std::sort(walk.logs.begin(), walk.logs.end(), listedBefore);
     return std::move(walk.logs);
+}
+
+std::optional<LogFile> newestLog(const std::filesystem::path& folder)
+{
+    DirHandle dir(::opendir(folder.c_str()));
+    if (!dir)
+        throw folderFailure(errno, folder);
+    Walk walk;
+    walk.newestOnly = true;
+    walk.list(dir.get(), folder, std::string(), Level::Logs, std::string());
+    if (walk.logs.empty())
+        return std::nullopt;
+    return *std::max_element(walk.logs.begin(), walk.logs.end(), listedBefore);
 }
 
 std::vector<std::filesystem::path> newestLogFolders(const std::filesystem::path& folder,

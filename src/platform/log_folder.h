@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,11 @@ bool listedBefore(const LogFile& a, const LogFile& b);
 // listedBefore. Throws Failure when the folder itself cannot be read; a dated
 // folder that cannot be read adds nothing.
 std::vector<LogFile> listLogs(const std::filesystem::path& folder);
+
+// The log that listLogs(folder) would list last, found without entering any
+// but the newest dated folders (dated folders are named by time); std::nullopt
+// when there is none. Throws as listLogs does.
+std::optional<LogFile> newestLog(const std::filesystem::path& folder);
 
 // The folders new logs arrive in: the log folder and the newest dated folder
 // on each level below it.

@@ -118,6 +118,17 @@ TEST(LogFolder, DatedFoldersAndOtherFormatsListInTimeOrder)
     EXPECT_THAT(newestLogFolders(folder.path(), logs),
                 ElementsAre(folder.path(), folder / "2026", folder / "2026/12", folder / "2026/12/07",
                             folder / "2026/12/07/17"));
+
+    // The newest log, found by entering only the newest dated folders: empty
+    // newer ones are passed over, and any kind of dated folder may hold it.
+    EXPECT_EQ(newestLog(folder.path())->path, "z.aif");
+    for (const char* undated : {"x.au", "y.caf", "z.aif"})
+        std::filesystem::remove(folder / undated);
+    std::filesystem::create_directories(folder / "2026/12/07/18");
+    std::filesystem::create_directories(folder / "2026/12/08");
+    EXPECT_EQ(newestLog(folder.path())->path, "2026/12/07/17/archive.opus");
+    touch(folder / "2026-12-07/2026-12-07-19.caf");
+    EXPECT_EQ(newestLog(folder.path())->path, "2026-12-07/2026-12-07-19.caf");
 }
 
 } // namespace
