@@ -130,10 +130,14 @@ std::string uniqueName(const char* prefix)
     return prefix + std::to_string(::getpid()) + "-" + std::to_string(count++);
 }
 
-} // namespace
-
+// Sends `signal` (0: none) to a child of this process and waits up to `limit`
+// seconds for it to end, then kills it. Its wait status, or -1 when it had to
+// be killed.
 int stopProcess(pid_t process, int signal, int limit)
 {
+    // Never a signal to a group or to every process.
+    if (process <= 0)
+        return -1;
     if (int status = ended(process); status >= 0)
         return status;
     ::kill(process, signal);
@@ -148,6 +152,8 @@ int stopProcess(pid_t process, int signal, int limit)
     ::waitpid(process, nullptr, 0);
     return -1;
 }
+
+} // namespace
 
 std::string JackServer::unavailable()
 {
@@ -174,7 +180,7 @@ JackServer::JackServer() : name_(uniqueName("tarnveil-"))
                     environmentWith({}), logs_ / "jackd");
     if (!runTools({{"jack_wait", "--wait", "--timeout", "10"}}).empty() || ended(server_) >= 0) {
         stopProcess(server_, SIGKILL, 1);
-        throw std::runtime_error("the JACK server did not start: " + readAll(logs_ / "jackd"));
+        throw std::runtime_error("the JACK server did not start: " + readAll(file("jackd")));
     }
     tone_ = startClient({"jack_simple_client", "tone"}, "tone");
 }
@@ -209,17 +215,13 @@ std::vector<std::vector<std::string>> JackServer::runTools(const std::vector<std
     return failed;
 }
 
-std::string JackServer::output(const std::string& label) const
-{
-    return readAll(logs_ / label);
-}
-
 bool Rotter::records(const std::string& format)
 {
     const TempDir folder;
-    const int status = stopProcess(spawn({"rotter", "-h"}, environmentWith({}), folder / "help"), 0, 10);
+    if (stopProcess(spawn({"rotter", "-h"}, environmentWith({}), folder / "help"), 0, 10) < 0)
+        return false;
     std::istringstream help(readAll(folder / "help"));
-    for (std::string line; status >= 0 && std::getline(help, line);) {
+    for (std::string line; std::getline(help, line);) {
         std::istringstream words(line);
         std::string first;
         if (words >> first && first == format)
@@ -233,9 +235,12 @@ Rotter::Rotter(const JackServer& server, const std::filesystem::path& root, cons
 {
     std::vector<std::string> environment{"TZ=UTC"};
     if (!recording.clock.empty()) {
-        // Only the wall clock: JACK times its work by the monotonic one.
-        environment.insert(environment.end(), {"LD_PRELOAD=" + fakeClockLibrary(), "FAKETIME=@" + recording.clock,
-                                               "FAKETIME_DONT_FAKE_MONOTONIC=1"});
+        setClock(recording.clock);
+        // Read at every look, so that a new time counts at once. Only the wall
+        // clock: JACK times its work by the monotonic one.
+        environment.insert(environment.end(),
+                           {"LD_PRELOAD=" + fakeClockLibrary(), "FAKETIME_TIMESTAMP_FILE=" + clockFile().string(),
+                            "FAKETIME_NO_CACHE=1", "FAKETIME_DONT_FAKE_MONOTONIC=1"});
     }
     process_ = server.startClient({"rotter", "-j", "-n", client_, "-L", recording.layout, "-f", recording.format,
                                    root.string()},
@@ -272,7 +277,20 @@ bool Rotter::stop()
 
 std::string Rotter::output() const
 {
-    return server_.output(client_);
+    return readAll(server_.file(client_));
+}
+
+void Rotter::setClock(const std::string& time) const
+{
+    // Whole or not at all: rotter may look at any moment.
+    const auto next = clockFile().string() + ".next";
+    std::ofstream(next) << time << '\n';
+    std::filesystem::rename(next, clockFile());
+}
+
+std::filesystem::path Rotter::clockFile() const
+{
+    return server_.file(client_ + ".clock");
 }
 
 } // namespace tarnveil::test

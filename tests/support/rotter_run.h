@@ -35,13 +35,12 @@ public:
 
     // Runs a program as a client of this server, with `environment` added to its
     // own; its output goes to a file named `label` in the server's log folder.
-    // The caller ends it with stopProcess.
     pid_t startClient(const std::vector<std::string>& command, const std::string& label,
                       const std::vector<std::string>& environment = {}) const;
     // Runs JACK tools (jack_connect ...) side by side to their end; those that failed.
     std::vector<std::vector<std::string>> runTools(const std::vector<std::vector<std::string>>& commands) const;
-    // What the client started as `label` has said.
-    std::string output(const std::string& label) const;
+    // A file of the client started as `label`: its output, or what it adds to that name.
+    std::filesystem::path file(const std::string& label) const { return logs_ / label; }
 
 private:
     TempDir logs_;
@@ -50,14 +49,10 @@ private:
     pid_t tone_ = -1;
 };
 
-// Sends `signal` (0: none) to a child of this process and waits up to `limit`
-// seconds for it to end, then kills it. Its wait status, or -1 when it had to
-// be killed.
-int stopProcess(pid_t process, int signal, int limit);
-
 // How rotter is told to record (its options -L and -f), and the local time its
-// clock starts at ("2026-12-07 14:59:58"), which names its files and decides
-// when their hour turns; empty for the real time.
+// clock shows ("2026-12-07 14:59:59"), which names its files: the clock stands
+// still there until Rotter::setClock moves it, so that an hour turns exactly
+// when a test wants. Empty: the real time.
 struct RotterRecording {
     std::string layout = "flat";
     std::string format = "wav";
@@ -82,8 +77,12 @@ public:
     bool stop();
     // What rotter said, for a failure message.
     std::string output() const;
+    // Sets the clock of a recording started with one.
+    void setClock(const std::string& time) const;
 
 private:
+    std::filesystem::path clockFile() const;
+
     const JackServer& server_;
     std::string client_;
     pid_t process_ = -1;

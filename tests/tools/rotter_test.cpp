@@ -45,18 +45,19 @@ protected:
     std::optional<JackServer> server;
 };
 
-// Expects the capture device to have heard every sounding frame of `log`, in
-// order and nothing else; returns how many frames of the log sound.
-int64_t expectHeardWhole(const DecodedLog& log)
+// Expects the capture device to have heard every sounding frame of `logs`
+// (stereo), joined in order, and nothing else; returns how many frames sound.
+int64_t expectHeardWhole(const std::vector<DecodedLog>& logs)
 {
     std::vector<float> heard;
     const std::vector<float> captured = capturedSamples();
     appendSounding(heard, captured.data(), static_cast<int64_t>(captured.size() / 2), 2);
     std::vector<float> recorded;
-    appendSounding(recorded, log.samples.data(), log.frames, log.channels);
+    for (const DecodedLog& log : logs)
+        appendSounding(recorded, log.samples.data(), log.frames, 2);
     EXPECT_EQ(heard.size(), recorded.size());
     EXPECT_TRUE(heard == recorded);
-    return static_cast<int64_t>(recorded.size()) / log.channels;
+    return static_cast<int64_t>(recorded.size()) / 2;
 }
 
 // An hour's archive as rotter writes it, and the name the console lists it by.
@@ -122,14 +123,14 @@ TEST_F(RotterArchives, EachLayoutAndFormatIsListedInTimeOrderAndPlaysToItsEnd)
         EXPECT_EQ(errorMessage(), QString());
         // The whole of what rotter recorded was heard, sample for sample.
         EXPECT_NEAR(w.WavePlayer->Wave().Length(), log.frames * 1000 / log.sampleRate, 30);
-        EXPECT_GE(expectHeardWhole(log), 48000 * 8 / 10) << "rotter recorded less than the second it was left to";
+        EXPECT_GE(expectHeardWhole({log}), 48000 * 8 / 10) << "rotter recorded less than the second it was left to";
     }
 }
 
 // rotter's WAV grows with a header that claims no samples, and no CurFile names
-// it: the console plays it as it grows, without writing to it, and ends when
-// rotter does.
-TEST_F(RotterArchives, TheConsoleFollowsTheWaveRotterIsRecording)
+// it: the console plays it as it grows, without writing to it, goes on into the
+// next hour's file when rotter starts that, and ends when rotter does.
+TEST_F(RotterArchives, TheConsoleFollowsTheWaveRotterIsRecordingIntoTheNextHour)
 {
     // Paced, as a sound card is: an unpaced device would spend the waits for
     // rotter writing silence as fast as it can.
@@ -141,7 +142,8 @@ TEST_F(RotterArchives, TheConsoleFollowsTheWaveRotterIsRecording)
     constexpr int64_t BytesPerSecond = 48000 * 4; // 16-bit stereo
     const std::string name = "2026-12-07-14.wav";
     const fs::path file = logs / name;
-    Rotter rotter(*server, logs, RotterRecording{"flat", "wav", "2026-12-07 14:30:00"});
+    const fs::path next = logs / "2026-12-07-15.wav";
+    Rotter rotter(*server, logs, RotterRecording{"flat", "wav", "2026-12-07 14:59:59"});
     ASSERT_TRUE(waitFor(
         [&] {
             std::error_code ignored;
@@ -154,6 +156,7 @@ TEST_F(RotterArchives, TheConsoleFollowsTheWaveRotterIsRecording)
     mnuMenu& w = openWindow();
     selectLog(QString::fromStdString(name));
     QSignalSpy stopped(w.WavePlayer, &WavePlayer::PlaybackStopped);
+    QSignalSpy changed(w.WavePlayer, &WavePlayer::LogChanged);
     clickPlay();
     ASSERT_TRUE(waitFor([&] { return module.PlayerOpen == -1; }, 5000));
     EXPECT_EQ(errorMessage(), QString());
@@ -164,13 +167,22 @@ TEST_F(RotterArchives, TheConsoleFollowsTheWaveRotterIsRecording)
     EXPECT_TRUE(stopped.isEmpty()) << "playback ended while rotter was still recording";
     EXPECT_GE(w.TrackBar->Max(), maxAtPlay + 3000);
     EXPECT_EQ(headerSizes(file).data, 0U) << "the console wrote to rotter's file";
+
+    // The hour turns: rotter finishes that file and records into the next.
+    rotter.setClock("2026-12-07 15:00:00");
+    ASSERT_TRUE(waitFor([&] { return !changed.isEmpty(); }, 10000));
+    EXPECT_EQ(changed.last().at(0).value<fs::path>().filename(), next.filename());
+    EXPECT_TRUE(stopped.isEmpty());
+    EXPECT_TRUE(waitFor([&] {
+        return w.lstLogs->currentItem() != nullptr && w.lstLogs->currentItem()->text() == "2026-12-07-15.wav";
+    }, 6000));
+    QTest::qWait(1000);
+    EXPECT_EQ(headerSizes(next).data, 0U) << "the console wrote to rotter's file";
     ASSERT_TRUE(rotter.stop()) << rotter.output();
     ASSERT_TRUE(waitFor([&] { return !stopped.isEmpty() && module.PlayerOpen == 0; }, 10000));
 
-    // What was heard is the whole recording, sample for sample.
-    const DecodedLog log = decodeLog(file);
-    ASSERT_EQ(log.channels, 2);
-    expectHeardWhole(log);
+    // What was heard is the whole recording, both hours, sample for sample.
+    expectHeardWhole({decodeLog(file), decodeLog(next)});
 }
 
 } // namespace
