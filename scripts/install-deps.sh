@@ -7,11 +7,13 @@ build=(cmake g++ pkg-config qt6-base-dev libsndfile1-dev portaudio19-dev libsamp
        libgtest-dev libgmock-dev libbenchmark-dev
        dpkg-dev)
 # The tests play through a real sound server with a null sink, on a headless display;
-# bindfs serves the logger drive as a FUSE share that they can freeze.
+# bindfs serves the logger drive as a FUSE share that they can freeze;
+# rotter records onto a JACK server on the dummy driver, as another station's
+# logger, with faketime setting the hour it names its files by.
 test=(pulseaudio pulseaudio-utils libasound2-plugins alsa-utils xvfb xauth
       clang libclang-rt-14-dev qt6-qpa-plugins fonts-dejavu-core
       desktop-file-utils appstream
-      bindfs)
+      bindfs rotter jackd2 faketime)
 run=(xvfb xauth pulseaudio libasound2-plugins qt6-qpa-plugins fonts-dejavu-core
      pulseaudio-utils)
 # Benchmarks: the players an operator would otherwise use, and a display to time start-up on.

@@ -33,27 +33,6 @@ namespace fs = std::filesystem;
 
 using LiveLogPlayback = ConsoleTest;
 
-// The captured stream: 32-bit float frames, as the player hands them to the device.
-std::vector<float> capturedSamples()
-{
-    const std::vector<char> bytes = readCapture();
-    std::vector<float> samples(bytes.size() / sizeof(float));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
-    return samples;
-}
-
-// The capture device takes samples faster than any reader supplies them, so the
-// player fills its waits with silence: frames silent in every channel are left
-// out wherever they are compared.
-void appendSounding(std::vector<float>& into, const float* samples, int64_t frames, int channels)
-{
-    for (int64_t f = 0; f < frames; ++f) {
-        const float* frame = samples + f * channels;
-        if (std::any_of(frame, frame + channels, [](float sample) { return sample != 0.0F; }))
-            into.insert(into.end(), frame, frame + channels);
-    }
-}
-
 // The frame count in a WAV file's fact chunk (block codecs pad their last
 // block), or -1 without one.
 int64_t factFrames(const fs::path& file)

@@ -1,10 +1,12 @@
 #include "logger_support.h"
 
+#include "support/audio_env.h"
 #include "support/wav_fixtures.h"
 
 #include <QProcess>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -111,6 +113,23 @@ DecodedLog decodeLog(const std::filesystem::path& file)
     log.samples.resize(static_cast<size_t>(log.frames * info.channels));
     sf_close(sf);
     return log;
+}
+
+std::vector<float> capturedSamples()
+{
+    const std::vector<char> bytes = readCapture();
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    return samples;
+}
+
+void appendSounding(std::vector<float>& into, const float* samples, int64_t frames, int channels)
+{
+    for (int64_t f = 0; f < frames; ++f) {
+        const float* frame = samples + f * channels;
+        if (std::any_of(frame, frame + channels, [](float sample) { return sample != 0.0F; }))
+            into.insert(into.end(), frame, frame + channels);
+    }
 }
 
 std::vector<Mark> findMarks(const DecodedLog& log)
