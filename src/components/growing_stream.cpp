@@ -10,6 +10,8 @@ GrowingStream::GrowingStream(int fd, int64_t framesAtOpen) : fd_(fd), frames_(st
 {
     lengthAtLastLook_ = length();
     lengthAtDecoderOpen_ = lengthAtLastLook_;
+    if (lengthAtLastLook_ > 0)
+        framesPerByte_ = static_cast<double>(frames()) / static_cast<double>(lengthAtLastLook_);
 }
 
 uint64_t GrowingStream::length() const
@@ -37,6 +39,11 @@ bool GrowingStream::refresh()
     lengthAtLastLook_ = std::max(now, lengthAtLastLook_);
     if (dry_ && now > lengthWhenDry_)
         dry_ = false;
+    // The operator sees the log's length grow as it is recorded, not only as
+    // far as the reader has decoded.
+    const auto estimate = static_cast<int64_t>(framesPerByte_ * static_cast<double>(now));
+    if (grown && estimate > frames())
+        frames_.store(estimate, std::memory_order_release);
     return grown;
 }
 

@@ -18,7 +18,9 @@ public:
     // decoder's own count at open, or 0 when it cannot tell.
     GrowingStream(int fd, int64_t framesAtOpen);
 
-    // The decoder's count at open, or the frames decoded so far when more.
+    // The decoder's count at open, grown with the file in proportion to its
+    // bytes, or the frames decoded so far when more; where the decoder ran
+    // dry, exactly what was decoded.
     int64_t frames() const override { return frames_.load(std::memory_order_acquire); }
     bool settled() const override { return settled_.load(std::memory_order_acquire); }
     int64_t readableFrom(int64_t position, int64_t wanted) const override;
@@ -48,6 +50,7 @@ private:
     uint64_t lengthAtDecoderOpen_ = 0;
     uint64_t lengthWhenDry_ = 0;
     uint64_t lengthAtLastLook_ = 0;
+    double framesPerByte_ = 0; // at open; 0 when the decoder could not count
 };
 
 } // namespace tarnveil
