@@ -196,11 +196,10 @@ bool GrowingWaveIo::refresh()
     return frames() > before;
 }
 
-bool GrowingWaveIo::headerIsFinal() const
+bool GrowingWaveIo::headerBehindFile() const
 {
     const std::optional<uint64_t> length = currentLength();
-    return length && storedRiffSize_ + ChunkHeader == *length && layout_.dataSize > 0 &&
-           layout_.dataOffset + layout_.dataSize <= *length;
+    return length && storedRiffSize_ + ChunkHeader < *length && layout_.dataOffset + layout_.dataSize < *length;
 }
 
 bool GrowingWaveIo::settleIfFinished()

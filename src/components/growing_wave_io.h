@@ -58,9 +58,10 @@ public:
     // The header now holds sizes that match the file's length.
     bool settleIfFinished() override;
     void settle() override;
-    // The header already states the whole file: a finished log, whatever
-    // chunks follow its samples.
-    bool headerIsFinal() const;
+    // The header states less than the file holds, as while a logger that
+    // sizes its files only when it closes them is recording. A finished log
+    // states its whole length, and one cut short states more.
+    bool headerBehindFile() const;
 
 private:
     static sf_count_t fileLength(void* self);

@@ -47,7 +47,7 @@ SoundFile::SoundFile(const std::filesystem::path& file, Growth growth)
             try {
                 waveGrowth_ = std::make_unique<GrowingWaveIo>(descriptor_, name);
                 waveShaped = true;
-                if (growth == Growth::MayGrow && waveGrowth_->headerIsFinal())
+                if (growth == Growth::MayGrow && !waveGrowth_->headerBehindFile())
                     waveGrowth_.reset();
             } catch (const Failure&) {
                 // Not a WAV layout that can be followed: see below.

@@ -28,7 +28,8 @@ public:
     // a compressed one is read on as it grows (see growing()). A WAV file whose
     // header cannot be followed opens as a fixed one. MayGrow is a log that no
     // logger has named: it is followed like a growing one unless it is a WAV
-    // file whose header already states its whole length.
+    // file whose header states at least as much as the file holds (a finished
+    // log, or one cut short).
     enum class Growth { Fixed, Growing, MayGrow };
     explicit SoundFile(const std::filesystem::path& file, Growth growth = Growth::Fixed);
     ~SoundFile();
