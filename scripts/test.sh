@@ -42,6 +42,8 @@ run_suite() {
       name = $0
       sub(/.*Test +#[0-9]+: /, "", name)
       sub(/ \.+.*/, "", name)
+      # A parameterised test carries its parameter after the name: "  # GetParam() = ...".
+      sub(/ +#.*/, "", name)
       if ($0 ~ /\*\*\*/ && $0 !~ /\*\*\*(Skipped|Not Run)/) failedOnce[name] = 1
       else if ($0 ~ / Passed /) passed[name] = 1
     }

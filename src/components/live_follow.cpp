@@ -68,6 +68,8 @@ bool LiveFollow::askLiveLog(std::optional<std::filesystem::path>& named)
 {
     try {
         named = liveLog_();
+        if (named)
+            lastNamed_ = named;
         return true;
     } catch (...) {
         // CurFile could not be read this time (a share in trouble): ask again later.
@@ -120,6 +122,10 @@ LiveFollow::Step LiveFollow::rotate(Clock::time_point now)
     std::optional<std::filesystem::path> live;
     if (!askLiveLog(live))
         return {now - *atEndSince_ < OpenGrace ? Step::Kind::Wait : Step::Kind::End, 0};
+    // A logger that moved on and stopped before this file was read to its end
+    // still recorded the log it moved on to.
+    if (!live)
+        live = lastNamed_;
     if (!live)
         return {Step::Kind::End, 0};
 

@@ -101,6 +101,7 @@ private:
     std::optional<std::pair<uint64_t, int64_t>> heardStart_; // seek generation, device frame
 
     // Reader thread only.
+    std::optional<std::filesystem::path> lastNamed_; // the last log named as being recorded
     std::chrono::steady_clock::time_point lastRefresh_{};
     std::chrono::steady_clock::time_point lastGrowth_{};
     std::optional<std::chrono::steady_clock::time_point> atEndSince_;

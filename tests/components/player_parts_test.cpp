@@ -1,5 +1,6 @@
 #include "components/channel_mixer.h"
 #include "components/file_reader.h"
+#include "components/live_follow.h"
 #include "components/playback_feed.h"
 #include "components/ring_buffer.h"
 #include "components/sound_file.h"
@@ -208,4 +209,28 @@ TEST(FileReader, ConvertsTheRateWithoutChangingTheSpeed)
     const float peak = std::accumulate(audio.begin(), audio.end(), 0.0F,
                                        [](float a, float b) { return std::max(a, std::fabs(b)); });
     EXPECT_NEAR(peak, 0.5F, 0.03F);
+}
+
+// The logger moves on to a new log and stops before the reader has finished
+// the old one: by the time the reader asks, no log is being recorded, yet the
+// new log was, and is heard; after it the chain ends.
+TEST(LiveFollow, GoesIntoTheLogTheLoggerMovedOnToEvenWhenItHasStoppedSince)
+{
+    TempDir dir;
+    const auto first = dir / "a.wav";
+    const auto second = dir / "b.wav";
+    writePositionWav(first, 8000, 800, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    writePositionWav(second, 8000, 400, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    int asked = 0;
+    SoundFile file(first, SoundFile::Growth::Growing);
+    LiveFollow follow(file, first, [&]() -> std::optional<std::filesystem::path> {
+        return ++asked == 1 ? std::optional(second) : std::nullopt;
+    });
+
+    EXPECT_EQ(follow.next(0, 1000).frames, 800);
+    LiveFollow::Step step = follow.next(800, 1000);
+    EXPECT_EQ(step.kind, LiveFollow::Step::Kind::Rotated);
+    EXPECT_EQ(follow.readerFile().frames(), 400);
+    step = follow.next(400, 1000);
+    EXPECT_EQ(step.kind, LiveFollow::Step::Kind::End);
 }
