@@ -118,11 +118,8 @@ TEST_F(LiveLogPlayback, TheConsoleHearsWhatTheLoggerRecordedAndTheLoggerStillFin
 
     // What was heard is the whole recording, sample for sample: the part
     // recorded before Play and everything the logger appended while it played.
-    std::vector<float> heard;
-    const std::vector<float> captured = capturedSamples();
-    appendSounding(heard, captured.data(), static_cast<int64_t>(captured.size() / 2), 2);
-    std::vector<float> recorded;
-    appendSounding(recorded, log.samples.data(), log.frames, 2);
+    const std::vector<float> heard = soundingHeard(2);
+    const std::vector<float> recorded = soundingRecorded({log}, 2);
     ASSERT_EQ(heard.size(), recorded.size());
     EXPECT_TRUE(heard == recorded);
 }
@@ -202,16 +199,14 @@ TEST_P(LiveLogRotation, PlaybackRunsOnIntoEachNewLogSampleForSampleUntilTheLogge
     std::sort(names.begin(), names.end());
     ASSERT_GE(names.size(), 3U);
     const int heardChannels = std::min(format.channels, 2);
-    std::vector<float> recorded;
+    std::vector<DecodedLog> written;
     for (const std::string& name : names) {
-        const DecodedLog log = decodeLog(logs / name);
-        const int64_t fact = factFrames(logs / name);
-        appendSounding(recorded, log.samples.data(), fact >= 0 ? std::min(fact, log.frames) : log.frames,
-                       heardChannels);
+        written.push_back(decodeLog(logs / name));
+        if (const int64_t fact = factFrames(logs / name); fact >= 0)
+            written.back().frames = std::min(fact, written.back().frames);
     }
-    std::vector<float> heard;
-    const std::vector<float> captured = capturedSamples();
-    appendSounding(heard, captured.data(), static_cast<int64_t>(captured.size()) / heardChannels, heardChannels);
+    const std::vector<float> recorded = soundingRecorded(written, heardChannels);
+    const std::vector<float> heard = soundingHeard(heardChannels);
     ASSERT_EQ(heard.size(), recorded.size()) << "heard " << heard.size() / heardChannels << " sounding frames";
     const auto differ = std::mismatch(heard.begin(), heard.end(), recorded.begin());
     EXPECT_TRUE(differ.first == heard.end())
@@ -343,14 +338,11 @@ TEST_P(OtherLoggerLiveLog, IsFollowedFromItsNewestLogIntoTheNextUntilItStops)
     recorder.stop();
     ASSERT_TRUE(ConsoleTest::waitFor([&] { return !stopped.isEmpty() && module.PlayerOpen == 0; }, 10000));
 
-    std::vector<float> recorded;
-    for (const std::string& name : param.files) {
-        const DecodedLog log = decodeLog(logs / name);
-        appendSounding(recorded, log.samples.data(), log.frames, 2);
-    }
-    std::vector<float> heard;
-    const std::vector<float> captured = capturedSamples();
-    appendSounding(heard, captured.data(), static_cast<int64_t>(captured.size()) / 2, 2);
+    std::vector<DecodedLog> written;
+    for (const std::string& name : param.files)
+        written.push_back(decodeLog(logs / name));
+    const std::vector<float> recorded = soundingRecorded(written, 2);
+    const std::vector<float> heard = soundingHeard(2);
     if ((param.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) {
         ASSERT_EQ(heard.size(), recorded.size()) << "heard " << heard.size() / 2 << " sounding frames";
         EXPECT_TRUE(heard == recorded);

@@ -115,13 +115,7 @@ DecodedLog decodeLog(const std::filesystem::path& file)
     return log;
 }
 
-std::vector<float> capturedSamples()
-{
-    const std::vector<char> bytes = readCapture();
-    std::vector<float> samples(bytes.size() / sizeof(float));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
-    return samples;
-}
+namespace {
 
 void appendSounding(std::vector<float>& into, const float* samples, int64_t frames, int channels)
 {
@@ -130,6 +124,27 @@ void appendSounding(std::vector<float>& into, const float* samples, int64_t fram
         if (std::any_of(frame, frame + channels, [](float sample) { return sample != 0.0F; }))
             into.insert(into.end(), frame, frame + channels);
     }
+}
+
+} // namespace
+
+std::vector<float> soundingHeard(int channels)
+{
+    // The captured stream: 32-bit float frames, as the player hands them to the device.
+    const std::vector<char> bytes = readCapture();
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    std::vector<float> heard;
+    appendSounding(heard, samples.data(), static_cast<int64_t>(samples.size()) / channels, channels);
+    return heard;
+}
+
+std::vector<float> soundingRecorded(const std::vector<DecodedLog>& logs, int channels)
+{
+    std::vector<float> recorded;
+    for (const DecodedLog& log : logs)
+        appendSounding(recorded, log.samples.data(), log.frames, channels);
+    return recorded;
 }
 
 std::vector<Mark> findMarks(const DecodedLog& log)

@@ -49,13 +49,14 @@ struct DecodedLog {
 };
 DecodedLog decodeLog(const std::filesystem::path& file);
 
-// The captured stream: 32-bit float frames, as the player hands them to the device.
-std::vector<float> capturedSamples();
-
 // The capture device takes samples faster than any reader supplies them, so the
 // player fills its waits with silence: frames silent in every channel are left
-// out wherever they are compared.
-void appendSounding(std::vector<float>& into, const float* samples, int64_t frames, int channels);
+// out wherever heard and recorded samples are compared.
+//
+// The sounding frames of the captured stream, `channels` samples each.
+std::vector<float> soundingHeard(int channels);
+// The sounding frames of `logs` joined end to end, each up to its `frames`.
+std::vector<float> soundingRecorded(const std::vector<DecodedLog>& logs, int channels);
 
 // The clicks and beeps of the logger's time signal in channel 0.
 struct Mark {

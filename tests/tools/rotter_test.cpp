@@ -49,12 +49,8 @@ protected:
 // (stereo), joined in order, and nothing else; returns how many frames sound.
 int64_t expectHeardWhole(const std::vector<DecodedLog>& logs)
 {
-    std::vector<float> heard;
-    const std::vector<float> captured = capturedSamples();
-    appendSounding(heard, captured.data(), static_cast<int64_t>(captured.size() / 2), 2);
-    std::vector<float> recorded;
-    for (const DecodedLog& log : logs)
-        appendSounding(recorded, log.samples.data(), log.frames, 2);
+    const std::vector<float> heard = soundingHeard(2);
+    const std::vector<float> recorded = soundingRecorded(logs, 2);
     EXPECT_EQ(heard.size(), recorded.size());
     EXPECT_TRUE(heard == recorded);
     return static_cast<int64_t>(recorded.size()) / 2;
