@@ -3,7 +3,8 @@
 # Usage: scripts/install-deps.sh [build|test|run|bench|all]
 set -euo pipefail
 
-build=(cmake g++ pkg-config qt6-base-dev libsndfile1-dev portaudio19-dev libsamplerate0-dev
+build=(cmake g++ pkg-config qt6-base-dev libqt6sql6-sqlite libsndfile1-dev portaudio19-dev libsamplerate0-dev
+       libebur128-dev
        libgtest-dev libgmock-dev libbenchmark-dev
        dpkg-dev)
 # The tests play through a real sound server with a null sink, on a headless display;
@@ -13,7 +14,7 @@ build=(cmake g++ pkg-config qt6-base-dev libsndfile1-dev portaudio19-dev libsamp
 test=(pulseaudio pulseaudio-utils libasound2-plugins alsa-utils xvfb xauth
       clang libclang-rt-14-dev qt6-qpa-plugins fonts-dejavu-core
       desktop-file-utils appstream
-      bindfs rotter jackd2 faketime)
+      bindfs fuse3 libfuse3-dev rotter jackd2 faketime)
 run=(xvfb xauth pulseaudio libasound2-plugins qt6-qpa-plugins fonts-dejavu-core
      pulseaudio-utils)
 # Benchmarks: the players an operator would otherwise use, and a display to time start-up on.

@@ -1,0 +1,166 @@
+#include "catalog/catalog_database.h"
+
+#include <QCryptographicHash>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+
+#include <atomic>
+#include <cstdlib>
+#include <system_error>
+
+namespace tarnveil {
+
+namespace {
+
+// A second console on the same archive holds its write lock only for one
+// short transaction; longer than this, it counts as locked.
+constexpr int BusyTimeoutMs = 250;
+
+QString uniqueConnectionName()
+{
+    static std::atomic<unsigned> next{0};
+    return QStringLiteral("tarnveil-catalog-%1").arg(next.fetch_add(1));
+}
+
+std::filesystem::path cacheFolder()
+{
+    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && *xdg == '/')
+        return std::filesystem::path(xdg) / "tarnveil";
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
+        return std::filesystem::path(home) / ".cache" / "tarnveil";
+    return std::filesystem::path(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation).toStdString())
+           / "tarnveil";
+}
+
+void removeCatalogFiles(const std::filesystem::path& file)
+{
+    std::error_code ignored;
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+        std::filesystem::remove(file.string() + suffix, ignored);
+}
+
+bool run(QSqlDatabase& database, const QString& statement)
+{
+    QSqlQuery query(database);
+    return query.exec(statement);
+}
+
+int readLayout(QSqlDatabase& database)
+{
+    QSqlQuery query(database);
+    if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
+        return -1;
+    return query.value(0).toInt();
+}
+
+bool anyTables(QSqlDatabase& database)
+{
+    QSqlQuery query(database);
+    return query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) && query.next()
+           && query.value(0).toInt() > 0;
+}
+
+} // namespace
+
+const std::vector<std::string_view>& catalogTables()
+{
+    static const std::vector<std::string_view> tables{};
+    return tables;
+}
+
+std::filesystem::path catalogFile(const std::filesystem::path& logFolder)
+{
+    const QByteArray key = QCryptographicHash::hash(QByteArray::fromStdString(logFolder.lexically_normal().string()),
+                                                    QCryptographicHash::Sha1)
+                               .toHex()
+                               .left(16);
+    return cacheFolder() / ("catalog-" + key.toStdString() + ".sqlite");
+}
+
+CatalogDatabase::CatalogDatabase(const std::filesystem::path& file) : file_(file)
+{
+    if (!openStored()) {
+        // Damaged or of another layout: once more from nothing, then memory.
+        close();
+        removeCatalogFiles(file_);
+        if (!openStored()) {
+            close();
+            openInMemory();
+        }
+    }
+}
+
+CatalogDatabase::~CatalogDatabase()
+{
+    close();
+}
+
+void CatalogDatabase::rebuild()
+{
+    close();
+    if (stored_) {
+        removeCatalogFiles(file_);
+        if (openStored())
+            return;
+        close();
+    }
+    openInMemory();
+}
+
+bool CatalogDatabase::openStored()
+{
+    std::error_code error;
+    std::filesystem::create_directories(file_.parent_path(), error);
+    if (error)
+        return false;
+    connection_ = uniqueConnectionName();
+    database_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
+    database_.setDatabaseName(QString::fromStdString(file_.string()));
+    database_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+    if (!database_.open())
+        return false;
+    const int layout = readLayout(database_);
+    if (layout < 0 || (layout != CatalogLayout && anyTables(database_)))
+        return false;
+    if (!run(database_, QStringLiteral("PRAGMA journal_mode=WAL"))
+        || !run(database_, QStringLiteral("PRAGMA synchronous=NORMAL")) || !prepareTables())
+        return false;
+    stored_ = true;
+    return true;
+}
+
+void CatalogDatabase::openInMemory()
+{
+    connection_ = uniqueConnectionName();
+    database_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
+    database_.setDatabaseName(QStringLiteral(":memory:"));
+    database_.open();
+    prepareTables();
+    stored_ = false;
+}
+
+bool CatalogDatabase::prepareTables()
+{
+    if (!database_.transaction())
+        return false;
+    for (std::string_view table : catalogTables()) {
+        if (!run(database_, QString::fromUtf8(table.data(), static_cast<qsizetype>(table.size())))) {
+            database_.rollback();
+            return false;
+        }
+    }
+    return run(database_, QStringLiteral("PRAGMA user_version=%1").arg(CatalogLayout)) && database_.commit();
+}
+
+void CatalogDatabase::close()
+{
+    if (connection_.isEmpty())
+        return;
+    database_.close();
+    database_ = QSqlDatabase();
+    QSqlDatabase::removeDatabase(connection_);
+    connection_.clear();
+}
+
+} // namespace tarnveil
