@@ -71,8 +71,10 @@ void BM_SaveHourClip(benchmark::State& state)
     const ClipFormat& format = formats.at(static_cast<size_t>(state.range(0)));
     state.SetLabel(format.caption.toStdString());
     const auto target = benchFolder() / ("clip." + format.suffix.toStdString());
-    for (auto _ : state)
-        writeClip(log.parent_path(), plan, format.sndfileFormat, target, {});
+    for (auto _ : state) {
+        ClipCancel cancel;
+        writeClip(log.parent_path(), plan, format.sndfileFormat, target, true, cancel);
+    }
     state.counters["MB"] = static_cast<double>(std::filesystem::file_size(target)) / 1e6;
     std::filesystem::remove(target);
 }

@@ -18,6 +18,7 @@ std::string_view failureDescription(FailureCode code)
     case FailureCode::BadFileName: return "Bad file name or number";
     case FailureCode::FileNotFound: return "File not found";
     case FailureCode::DeviceIoError: return "Device I/O error";
+    case FailureCode::FileExists: return "File already exists";
     case FailureCode::DiskFull: return "Disk full";
     case FailureCode::InputPastEnd: return "Input past end of file";
     case FailureCode::TooManyFiles: return "Too many files";
@@ -36,6 +37,8 @@ std::string_view failureDescription(FailureCode code)
     case FailureCode::ClipCrossesGap: return "The clip crosses a gap between logs";
     case FailureCode::ClipFormatsDiffer: return "The clip's logs are in different formats";
     case FailureCode::ClipEmpty: return "The clip holds no audio";
+    case FailureCode::ClipLogsOverlap: return "The clip's logs overlap";
+    case FailureCode::NotAMoment: return "Not a date and time";
     }
     return "Unknown failure";
 }

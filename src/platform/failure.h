@@ -19,6 +19,7 @@ enum class FailureCode : int {
     BadFileName = 52,
     FileNotFound = 53,
     DeviceIoError = 57,
+    FileExists = 58,
     DiskFull = 61,
     InputPastEnd = 62,
     TooManyFiles = 67,
@@ -37,6 +38,8 @@ enum class FailureCode : int {
     ClipCrossesGap = 424,
     ClipFormatsDiffer = 425,
     ClipEmpty = 426,
+    ClipLogsOverlap = 427,
+    NotAMoment = 428,
 };
 
 // The one table of descriptions, so that the same failure reads the same everywhere.

@@ -4,7 +4,7 @@
 #include "platform/failure.h"
 
 #include <algorithm>
-#include <cstdlib>
+#include <string>
 
 namespace tarnveil {
 
@@ -13,6 +13,14 @@ namespace {
 bool sameShape(const LogSpan& a, const LogSpan& b)
 {
     return a.sampleRate == b.sampleRate && a.channels == b.channels && a.format == b.format;
+}
+
+// Logs follow each other when the next starts where the one before ends, to
+// within one frame as whole milliseconds round it: anything more is a real
+// gap, or audio recorded twice.
+int64_t frameRoundingMs(const LogSpan& log)
+{
+    return (1000 + log.sampleRate - 1) / log.sampleRate;
 }
 
 ClipPiece pieceOf(const LogSpan& log, int64_t fromMs, int64_t toMs)
@@ -55,10 +63,14 @@ ClipPlan planClip(const std::vector<LogSpan>& logs, int64_t fromMs, int64_t toMs
     while (toMs > logs[index].endMs() && index + 1 < logs.size()) {
         const LogSpan& done = logs[index];
         const LogSpan& next = logs[index + 1];
-        if (std::abs(next.startMs - done.endMs()) >= ConsecutiveToleranceMs)
-            throw Failure(FailureCode::ClipCrossesGap, done.name.toStdString() + " and " + next.name.toStdString());
+        const int64_t apart = next.startMs - done.endMs();
+        const std::string both = done.name.toStdString() + " and " + next.name.toStdString();
+        if (apart > frameRoundingMs(done))
+            throw Failure(FailureCode::ClipCrossesGap, both);
+        if (apart < -frameRoundingMs(done))
+            throw Failure(FailureCode::ClipLogsOverlap, both);
         if (!sameShape(done, next))
-            throw Failure(FailureCode::ClipFormatsDiffer, done.name.toStdString() + " and " + next.name.toStdString());
+            throw Failure(FailureCode::ClipFormatsDiffer, both);
         plan.pieces.push_back(pieceOf(next, next.startMs, toMs));
         ++index;
     }

@@ -33,7 +33,7 @@ struct ClipPlan {
 // The clip from `fromMs` to `toMs` on the time line of `logs` (sorted by
 // start). It starts in the log holding `fromMs` and runs on into the logs that
 // follow without a gap, up to `toMs` or the end of what is recorded. Throws
-// Failure: NoLogAtTime, ClipCrossesGap, ClipFormatsDiffer, ClipEmpty.
+// Failure: NoLogAtTime, ClipCrossesGap, ClipLogsOverlap, ClipFormatsDiffer, ClipEmpty.
 ClipPlan planClip(const std::vector<LogSpan>& logs, int64_t fromMs, int64_t toMs);
 
 } // namespace tarnveil

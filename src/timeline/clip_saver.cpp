@@ -1,78 +1,115 @@
 #include "timeline/clip_saver.h"
 
 #include "platform/failure.h"
+#include "share/drive_lane.h"
 #include "timeline/log_timeline.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QPointer>
 
-#include <thread>
+#include <chrono>
 
 namespace tarnveil {
 
-bool runClipJob(const ClipJob& job, const ClipProgress& progress)
+namespace {
+
+enum class Outcome { Saved, Cancelled, Failed, TargetExists };
+
+} // namespace
+
+bool runClipJob(const ClipJob& job, ClipCancel& cancel, const ClipProgress& progress)
 {
     const QByteArray live = readLiveLogName(job.curFile);
     const ClipPlan plan = planClip(surveyLogs(job.logFolder, job.logs, live), job.fromMs, job.toMs);
-    return writeClip(job.logFolder, plan, job.sndfileFormat, job.target, progress);
+    return writeClip(job.logFolder, plan, job.sndfileFormat, job.target, job.replace, cancel, progress);
 }
 
 ClipSaver::ClipSaver(QObject* parent) : QObject(parent) {}
 
 ClipSaver::~ClipSaver()
 {
-    cancel();
+    // The console is closing: no save may go on after it, nor leave its
+    // temporary file. One stuck in a call on a dead share is left to clean up
+    // when the call returns; Close does not wait for it.
+    const auto deadline = std::chrono::steady_clock::now() + DriveDeadline;
+    for (Run& run : runs_)
+        run.cancel->cancel();
+    for (Run& run : runs_) {
+        if (run.over.wait_until(deadline) == std::future_status::ready)
+            run.thread.join();
+        else
+            run.thread.detach();
+    }
 }
 
 void ClipSaver::start(ClipJob job)
 {
     cancel();
-    cancelled_ = std::make_shared<std::atomic<bool>>(false);
+    joinFinishedRuns();
+    auto cancel = std::make_shared<ClipCancel>();
     QPointer<ClipSaver> guard(this);
-    auto post = [guard](auto&& call) {
+    // Only the save in hand reports; one replaced by a newer start stays quiet.
+    auto post = [guard, cancel](auto&& call) {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [guard, call = std::forward<decltype(call)>(call)] {
-                if (guard)
+            [guard, cancel, call = std::forward<decltype(call)>(call)] {
+                if (guard && !guard->runs_.empty() && guard->runs_.back().cancel == cancel)
                     call(*guard);
             },
             Qt::QueuedConnection);
     };
-    std::thread([job = std::move(job), cancelled = cancelled_, post] {
+    std::promise<void> over;
+    Run run{cancel, {}, over.get_future()};
+    run.thread = std::thread([job = std::move(job), cancel, post, over = std::move(over)]() mutable {
         int reported = -1;
         const ClipProgress progress = [&](int64_t done, int64_t total) {
             const int permille = total > 0 ? static_cast<int>(done * 1000 / total) : 1000;
             if (permille != reported) {
                 reported = permille;
-                post([permille, cancelled](ClipSaver& saver) {
-                    if (saver.cancelled_ == cancelled && !*cancelled)
+                post([permille, cancel](ClipSaver& saver) {
+                    if (!cancel->cancelled())
                         emit saver.progressed(permille);
                 });
             }
-            return !*cancelled;
         };
-        bool saved = false;
+        Outcome outcome = Outcome::Failed;
         QString failure;
         try {
-            saved = runClipJob(job, progress);
+            outcome = runClipJob(job, *cancel, progress) ? Outcome::Saved : Outcome::Cancelled;
         } catch (const Failure& error) {
-            failure = QString::fromStdString(error.message());
+            if (error.code() == FailureCode::FileExists)
+                outcome = Outcome::TargetExists;
+            else
+                failure = QString::fromStdString(error.message());
         } catch (const std::exception& error) {
             failure = QString::fromStdString(Failure(FailureCode::DeviceIoError, error.what()).message());
         }
-        // Only the save in hand reports; one replaced by a newer start stays quiet.
-        post([saved, failure, cancelled](ClipSaver& saver) {
-            if (saver.cancelled_ == cancelled)
-                emit saver.finished(saved, failure);
+        post([outcome, failure](ClipSaver& saver) {
+            if (outcome == Outcome::TargetExists)
+                emit saver.targetExists();
+            else
+                emit saver.finished(outcome == Outcome::Saved, failure);
         });
-    }).detach();
+        over.set_value();
+    });
+    runs_.push_back(std::move(run));
 }
 
 void ClipSaver::cancel()
 {
-    if (cancelled_)
-        cancelled_->store(true);
+    if (!runs_.empty())
+        runs_.back().cancel->cancel();
+}
+
+void ClipSaver::joinFinishedRuns()
+{
+    std::erase_if(runs_, [](Run& run) {
+        if (run.over.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            return false;
+        run.thread.join();
+        return true;
+    });
 }
 
 } // namespace tarnveil

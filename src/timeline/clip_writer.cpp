@@ -4,6 +4,7 @@
 #include "platform/unique_fd.h"
 #include "timeline/log_source.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,7 +48,33 @@ struct SndfileCloser {
 };
 using SndfileHandle = std::unique_ptr<SNDFILE, SndfileCloser>;
 
-// The temporary file until it is renamed into place; removed on every other way out.
+// Fails when `target` exists, without following a link it may be.
+void refuseExisting(const std::filesystem::path& target)
+{
+    struct stat status {};
+    if (::lstat(target.c_str(), &status) == 0)
+        throw Failure(FailureCode::FileExists, target.string());
+}
+
+// Without leave to replace, the target must still be free at the very moment
+// the clip goes in: another program may have made it meanwhile.
+void putInPlace(const std::string& from, const std::filesystem::path& target, bool replace)
+{
+    if (!replace) {
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+            return;
+        if (errno == EEXIST)
+            throw Failure(FailureCode::FileExists, target.string());
+        if (errno != EINVAL && errno != ENOSYS)
+            throw failureFromErrno(errno, target.string());
+        // A file system without that kind of rename (some network shares): check as late as it gets.
+        refuseExisting(target);
+    }
+    if (::rename(from.c_str(), target.c_str()) != 0)
+        throw failureFromErrno(errno, target.string());
+}
+
+// The temporary file until it is put in place; removed on every other way out.
 class TemporaryFile {
 public:
     explicit TemporaryFile(const std::filesystem::path& target)
@@ -69,15 +96,18 @@ public:
 
     int fd() const { return fd_.get(); }
 
-    void renameTo(const std::filesystem::path& target)
+    // False when cancelled before the clip went in.
+    bool putInPlaceAs(const std::filesystem::path& target, bool replace, ClipCancel& cancel)
     {
         // A clip is an ordinary file for whoever receives it, not a private one.
         if (::fchmod(fd_.get(), 0644) != 0 || ::fsync(fd_.get()) != 0)
             throw failureFromErrno(errno, target.string());
         fd_.reset();
-        if (::rename(path_.c_str(), target.c_str()) != 0)
-            throw failureFromErrno(errno, target.string());
+        if (!cancel.enterPlacing())
+            return false;
+        putInPlace(path_, target, replace);
         path_.clear();
+        return true;
     }
 
 private:
@@ -114,16 +144,25 @@ void tagStart(SNDFILE* clip, int format, const ClipPlan& plan)
     sf_set_string(clip, SF_STR_COMMENT, ("Recorded from " + stamp + " local time").c_str());
 }
 
-// The log folder and everything in it belong to the logger: a clip renamed
-// into place there could replace a log.
+// The log folder and everything in it belong to the logger: a clip put in
+// place there could replace a log. Folders are compared as the file system
+// knows them, so that a bind mount, a second mount of the share or a share
+// that ignores case cannot pass for another folder.
 void checkOutsideLogFolder(const std::filesystem::path& logFolder, const std::filesystem::path& target)
 {
     std::error_code error;
-    const std::filesystem::path logs = std::filesystem::weakly_canonical(logFolder, error);
-    const std::filesystem::path into = std::filesystem::weakly_canonical(target.parent_path(), error);
-    const std::filesystem::path inside = into.lexically_relative(logs);
-    if (!error && !inside.empty() && *inside.begin() != "..")
-        throw Failure(FailureCode::PermissionDenied, target.string() + " lies in the log folder");
+    const std::filesystem::path parent = target.parent_path();
+    std::filesystem::path folder = std::filesystem::canonical(parent.empty() ? "." : parent, error);
+    // A folder that is not there holds no log; making the temporary file reports it.
+    if (error)
+        return;
+    for (;;) {
+        if (std::filesystem::equivalent(folder, logFolder, error))
+            throw Failure(FailureCode::PermissionDenied, target.string() + " lies in the log folder");
+        if (folder == folder.parent_path())
+            return;
+        folder = folder.parent_path();
+    }
 }
 
 QString ownSuffix(int format)
@@ -143,12 +182,14 @@ QString ownSuffix(int format)
 // Copies one piece; false when cancelled.
 template <typename Sample>
 bool copyPiece(const LogSource& source, const ClipPiece& piece, SNDFILE* clip, int channels, int64_t& done,
-               int64_t total, const ClipProgress& progress)
+               int64_t total, const ClipCancel& cancel, const ClipProgress& progress)
 {
     std::vector<Sample> block(static_cast<size_t>(BlockFrames * channels));
     if (sf_seek(source.handle(), piece.fromFrame, SEEK_SET) < 0)
         throw Failure(FailureCode::DeviceIoError, piece.name.toStdString() + ": " + sf_strerror(source.handle()));
     for (int64_t at = piece.fromFrame; at < piece.toFrame;) {
+        if (cancel.cancelled())
+            return false;
         const int64_t want = std::min(BlockFrames, piece.toFrame - at);
         sf_count_t got = 0;
         if constexpr (std::is_same_v<Sample, float>)
@@ -166,8 +207,8 @@ bool copyPiece(const LogSource& source, const ClipPiece& piece, SNDFILE* clip, i
             throw Failure(FailureCode::DeviceIoError, sf_strerror(clip));
         at += got;
         done += got;
-        if (progress && !progress(done, total))
-            return false;
+        if (progress)
+            progress(done, total);
     }
     return true;
 }
@@ -195,10 +236,29 @@ std::vector<ClipFormat> clipFormats(int ownFormat, int sampleRate, int channels)
     return writable;
 }
 
+void ClipCancel::cancel()
+{
+    int running = Running;
+    state_.compare_exchange_strong(running, Cancelled);
+}
+
+bool ClipCancel::cancelled() const
+{
+    return state_.load() == Cancelled;
+}
+
+bool ClipCancel::enterPlacing()
+{
+    int running = Running;
+    return state_.compare_exchange_strong(running, Placing);
+}
+
 bool writeClip(const std::filesystem::path& logFolder, const ClipPlan& plan, int sndfileFormat,
-               const std::filesystem::path& target, const ClipProgress& progress)
+               const std::filesystem::path& target, bool replace, ClipCancel& cancel, const ClipProgress& progress)
 {
     checkOutsideLogFolder(logFolder, target);
+    if (!replace)
+        refuseExisting(target);
     TemporaryFile temporary(target);
 
     SF_INFO info{};
@@ -208,6 +268,9 @@ bool writeClip(const std::filesystem::path& logFolder, const ClipPlan& plan, int
     SndfileHandle clip(sf_open_fd(temporary.fd(), SFM_WRITE, &info, SF_FALSE));
     if (!clip)
         throw Failure(FailureCode::InvalidFileFormat, target.string() + ": " + sf_strerror(nullptr));
+    // A float log louder than full scale is held at full scale in an integer
+    // clip, instead of wrapping round to the other end.
+    sf_command(clip.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
     tagStart(clip.get(), sndfileFormat, plan);
 
     const int64_t total = plan.frames();
@@ -217,16 +280,16 @@ bool writeClip(const std::filesystem::path& logFolder, const ClipPlan& plan, int
         if (source.info().samplerate != plan.sampleRate || source.info().channels != plan.channels)
             throw Failure(FailureCode::ClipFormatsDiffer, piece.name.toStdString());
         // Integers carry every PCM depth through unchanged; float logs stay float.
-        const bool copied = isFloat(source.info().format)
-                                ? copyPiece<float>(source, piece, clip.get(), plan.channels, done, total, progress)
-                                : copyPiece<int>(source, piece, clip.get(), plan.channels, done, total, progress);
+        const bool copied =
+            isFloat(source.info().format)
+                ? copyPiece<float>(source, piece, clip.get(), plan.channels, done, total, cancel, progress)
+                : copyPiece<int>(source, piece, clip.get(), plan.channels, done, total, cancel, progress);
         if (!copied)
             return false;
     }
     if (sf_close(clip.release()) != 0)
         throw Failure(FailureCode::DeviceIoError, target.string());
-    temporary.renameTo(target);
-    return true;
+    return temporary.putInPlaceAs(target, replace, cancel);
 }
 
 } // namespace tarnveil

@@ -53,9 +53,4 @@ MomentPlace placeMoment(const std::vector<LogSpan>& logs, int64_t momentMs);
 // The operator's text for a moment that no log holds.
 std::string describeGap(const std::vector<LogSpan>& logs, const MomentPlace& place, int64_t momentMs);
 
-// Logs follow each other without a gap when the next starts within a second
-// of the end of the one before: start times from names and bext are whole
-// seconds at best.
-inline constexpr int64_t ConsecutiveToleranceMs = 1000;
-
 } // namespace tarnveil

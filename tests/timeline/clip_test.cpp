@@ -10,7 +10,10 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/mount.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstring>
 #include <thread>
@@ -90,7 +93,8 @@ TEST_F(ClipTest, AClipAcrossTwoLogsIsSampleExactInEveryLosslessFormat)
     for (const ClipFormat& format : formats) {
         SCOPED_TRACE(format.caption.toStdString());
         const fs::path target = out / (std::to_string(&format - formats.data()) + "." + format.suffix.toStdString());
-        ASSERT_TRUE(writeClip(logs.path(), plan, format.sndfileFormat, target, {}));
+        ClipCancel cancel;
+        ASSERT_TRUE(writeClip(logs.path(), plan, format.sndfileFormat, target, false, cancel));
         const Clip clip = readClip(target);
         EXPECT_EQ(clip.date.substr(0, 19), "2026-12-07 14:00:50") << "the clip's start is in the file";
         const bool lossless = (format.sndfileFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV
@@ -114,10 +118,15 @@ TEST_F(ClipTest, AClipAcrossTwoLogsIsSampleExactInEveryLosslessFormat)
     EXPECT_EQ(namesIn(out.path()).size(), formats.size());
 }
 
-TEST_F(ClipTest, GapsAndDifferentFormatsAreRefusedWithTheLogsNamed)
+TEST_F(ClipTest, GapsOverlapsAndDifferentFormatsAreRefusedWithTheLogsNamed)
 {
     writePositionWav(logs / "2026-12-07_14-02-00.wav", Rate * 2, 60 * Rate * 2);
     writePositionWav(logs / "2026-12-07_14-03-05.wav", Rate * 2, 60 * Rate * 2);
+    // 0.9 s missing between the first two, 0.5 s recorded twice between the last two.
+    writePositionWav(logs / "2026-12-07_13-50-00.wav", Rate, 591 * Rate / 10);
+    writePositionWav(logs / "2026-12-07_13-51-00.wav", Rate, 60 * Rate);
+    writePositionWav(logs / "2026-12-07_13-52-00.wav", Rate, 605 * Rate / 10);
+    writePositionWav(logs / "2026-12-07_13-53-00.wav", Rate, 60 * Rate);
     const std::vector<LogSpan> logged = survey();
     const auto failureOf = [&](int64_t from, int64_t to) {
         try {
@@ -131,6 +140,9 @@ TEST_F(ClipTest, GapsAndDifferentFormatsAreRefusedWithTheLogsNamed)
     EXPECT_EQ(formats.code(), FailureCode::ClipFormatsDiffer);
     EXPECT_NE(formats.description().find("2026-12-07_14-01-00.wav and 2026-12-07_14-02-00.wav"), std::string::npos);
     EXPECT_EQ(failureOf(msAt(14, 2, 50), msAt(14, 3, 10)).code(), FailureCode::ClipCrossesGap);
+    EXPECT_EQ(failureOf(msAt(13, 50, 50), msAt(13, 51, 10)).code(), FailureCode::ClipCrossesGap);
+    const Failure overlap = failureOf(msAt(13, 52, 50), msAt(13, 53, 10));
+    EXPECT_EQ(overlap.message(), "427 The clip's logs overlap: 2026-12-07_13-52-00.wav and 2026-12-07_13-53-00.wav");
     const Failure gap = failureOf(msAt(14, 3, 2), msAt(14, 3, 10));
     EXPECT_EQ(gap.code(), FailureCode::NoLogAtTime);
     EXPECT_NE(gap.description().find("before it: 2026-12-07_14-02-00.wav (2026-12-07 14:02:00 to 2026-12-07 14:03:00)"),
@@ -145,12 +157,24 @@ TEST_F(ClipTest, ACancelledOrFailedSaveLeavesNothingAndNeverTouchesALog)
     const ClipPlan plan = planClip(survey(), msAt(14, 0, 0), msAt(14, 2, 0));
     const int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     int calls = 0;
-    EXPECT_FALSE(writeClip(logs.path(), plan, format, out / "clip.wav", [&](int64_t, int64_t) { return ++calls < 3; }));
+    ClipCancel early;
+    EXPECT_FALSE(writeClip(logs.path(), plan, format, out / "clip.wav", false, early, [&](int64_t, int64_t) {
+        if (++calls == 3)
+            early.cancel();
+    }));
+    EXPECT_TRUE(namesIn(out.path()).empty());
+    // Cancelled once every block is written, while the clip is being finished.
+    ClipCancel late;
+    EXPECT_FALSE(writeClip(logs.path(), plan, format, out / "clip.wav", false, late, [&](int64_t done, int64_t total) {
+        if (done == total)
+            late.cancel();
+    }));
     EXPECT_TRUE(namesIn(out.path()).empty());
 
     const auto failureOf = [&](const fs::path& target) {
         try {
-            writeClip(logs.path(), plan, format, target, {});
+            ClipCancel cancel;
+            writeClip(logs.path(), plan, format, target, false, cancel);
         } catch (const Failure& failure) {
             return failure.code();
         }
@@ -170,6 +194,50 @@ TEST_F(ClipTest, ACancelledOrFailedSaveLeavesNothingAndNeverTouchesALog)
     EXPECT_EQ(failureOf(logs / "new.wav"), FailureCode::PermissionDenied);
     EXPECT_EQ(readBytes(logs / "2026-12-07_14-00-00.wav"), before);
     EXPECT_EQ(namesIn(logs.path()).size(), 2U);
+}
+
+// The same folder reached through a bind mount, as through a second mount of the share.
+TEST_F(ClipTest, NoClipGoesIntoTheLogFolderReachedByAnotherMount)
+{
+    const TempDir alias;
+    if (::mount(logs.path().c_str(), alias.path().c_str(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "no right to bind-mount a folder: " << std::strerror(errno);
+    const std::unique_ptr<const TempDir, void (*)(const TempDir*)> mounted(
+        &alias, [](const TempDir* folder) { ::umount2(folder->path().c_str(), MNT_DETACH); });
+    const ClipPlan plan = planClip(survey(), msAt(14, 0, 0), msAt(14, 0, 1));
+    ClipCancel cancel;
+    try {
+        writeClip(logs.path(), plan, SF_FORMAT_WAV | SF_FORMAT_PCM_16, alias / "new.wav", false, cancel);
+        ADD_FAILURE() << "the clip was written into the log folder";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.code(), FailureCode::PermissionDenied);
+    }
+    EXPECT_EQ(namesIn(logs.path()).size(), 2U);
+}
+
+// Float samples beyond full scale stay at full scale in 16-bit and FLAC clips.
+TEST_F(ClipTest, AFloatLogLouderThanFullScaleIsClippedInIntegerClips)
+{
+    const fs::path log = logs / "2026-12-07_14-05-00.wav";
+    SF_INFO info{Rate, Rate, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
+    SNDFILE* handle = sf_open(log.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(handle, nullptr);
+    std::vector<float> loud(Rate);
+    for (size_t i = 0; i < loud.size(); ++i)
+        loud[i] = i % 2 == 0 ? 1.5F : -1.5F;
+    sf_writef_float(handle, loud.data(), Rate);
+    sf_close(handle);
+
+    const ClipPlan plan = planClip(survey(), msAt(14, 5, 0), msAt(14, 5, 1));
+    for (const int format : {SF_FORMAT_WAV | SF_FORMAT_PCM_16, SF_FORMAT_FLAC | SF_FORMAT_PCM_24}) {
+        const fs::path target = out / (format == (SF_FORMAT_WAV | SF_FORMAT_PCM_16) ? "loud.wav" : "loud.flac");
+        ClipCancel cancel;
+        ASSERT_TRUE(writeClip(logs.path(), plan, format, target, false, cancel));
+        const Clip clip = readClip(target);
+        ASSERT_EQ(clip.samples.size(), size_t(Rate));
+        EXPECT_EQ(clip.samples[0], 32767) << target;
+        EXPECT_EQ(clip.samples[1], -32768) << target;
+    }
 }
 
 // The simulator records; its header stays stale until the file is finished.
@@ -211,7 +279,8 @@ TEST(LiveClip, AClipOfTheLiveLogTakesWhatIsRecordedAndLeavesTheLogAlone)
     // From one second in to well after now: the clip ends where the recording stood.
     const ClipPlan plan = planClip(logged, span.startMs + 1000, span.startMs + 3600 * 1000);
     EXPECT_EQ(plan.frames(), span.frames - Rate);
-    ASSERT_TRUE(writeClip(folder, plan, SF_FORMAT_WAV | SF_FORMAT_PCM_16, out / "live.wav", {}));
+    ClipCancel cancel;
+    ASSERT_TRUE(writeClip(folder, plan, SF_FORMAT_WAV | SF_FORMAT_PCM_16, out / "live.wav", false, cancel));
     EXPECT_EQ(header(), headerBefore);
 
     logger->terminate();
