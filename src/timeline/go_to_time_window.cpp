@@ -2,8 +2,8 @@
 
 #include "timeline/moment_field.h"
 
-#include <QApplication>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -27,6 +27,10 @@ frmGoToTime::frmGoToTime() : QDialog(nullptr)
 
     txtMoment = new MomentField(false, this);
     txtMoment->setObjectName(QStringLiteral("txtMoment"));
+    lblForm = new QLabel(QStringLiteral("Date and time as %1, or a time alone for today:").arg(MomentField::form()),
+                         this);
+    lblForm->setObjectName(QStringLiteral("lblForm"));
+    lblForm->setBuddy(txtMoment);
 
     cmdOK = new QPushButton(QStringLiteral("OK"), this);
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
@@ -36,6 +40,7 @@ frmGoToTime::frmGoToTime() : QDialog(nullptr)
     cmdCancel->setAutoDefault(false);
 
     auto* column = new QVBoxLayout(this);
+    column->addWidget(lblForm);
     column->addWidget(txtMoment);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -50,8 +55,7 @@ frmGoToTime::frmGoToTime() : QDialog(nullptr)
     connect(cmdOK, &QPushButton::clicked, this, [this] {
         const QDateTime moment = txtMoment->dateTime();
         if (!moment.isValid()) {
-            QApplication::beep();
-            txtMoment->selectAll();
+            txtMoment->reportUnreadable();
             return;
         }
         close();

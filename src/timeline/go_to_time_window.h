@@ -3,15 +3,16 @@
 #include <QDateTime>
 #include <QDialog>
 
+class QLabel;
 class QPushButton;
 
 namespace tarnveil {
 
 class MomentField;
 
-// Asks for a moment to play: one date-and-time field, OK (Enter) and Cancel
-// (Escape). Modeless, ownerless, single instance; closing destroys it.
-// GUI thread only.
+// Asks for a moment to play: one date-and-time field under the form it
+// takes, OK (Enter) and Cancel (Escape). Modeless, ownerless, single
+// instance; closing destroys it. GUI thread only.
 class frmGoToTime : public QDialog {
     Q_OBJECT
 
@@ -20,6 +21,7 @@ public:
     static frmGoToTime* showWindow(const QDateTime& initial);
     static frmGoToTime* instance();
 
+    QLabel* lblForm = nullptr;
     MomentField* txtMoment = nullptr;
     QPushButton* cmdOK = nullptr;
     QPushButton* cmdCancel = nullptr;

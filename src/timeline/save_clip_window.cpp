@@ -2,13 +2,13 @@
 
 #include "timeline/moment_field.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -76,26 +76,34 @@ frmSaveClip::frmSaveClip() : QDialog(nullptr)
     connect(cmdCancel, &QPushButton::clicked, this, &QWidget::close);
     connect(this, &QDialog::rejected, this, &QWidget::close);
     connect(cmdSave, &QPushButton::clicked, this, [this] {
-        if (!txtFrom->dateTime().isValid() || !txtTo->dateTime().isValid()) {
-            QApplication::beep();
-            return;
+        for (MomentField* field : {txtFrom, txtTo}) {
+            if (!field->dateTime().isValid()) {
+                field->reportUnreadable();
+                return;
+            }
         }
-        if (txtFile->text().trimmed().isEmpty())
+        if (!hasFileName())
             browse();
-        if (!txtFile->text().trimmed().isEmpty())
-            emit saveRequested();
+        if (hasFileName())
+            emit saveRequested(false);
     });
 }
 
-frmSaveClip* frmSaveClip::showWindow(int64_t fromMs, int64_t toMs, std::vector<ClipFormat> formats)
+frmSaveClip* frmSaveClip::showWindow(int64_t fromMs, int64_t toMs, std::vector<ClipFormat> formats,
+                                     const ClipChoice& last)
 {
     QPointer<frmSaveClip>& window = openWindow();
-    if (!window)
+    if (!window) {
         window = new frmSaveClip;
+        // The folder leads the name, ready for the operator to type the rest.
+        if (!last.folder.isEmpty())
+            window->txtFile->setText(last.folder.endsWith(u'/') ? last.folder : last.folder + u'/');
+    }
     window->formats_ = std::move(formats);
     window->cboFormat->clear();
     for (const ClipFormat& format : window->formats_)
         window->cboFormat->addItem(format.caption);
+    window->cboFormat->setCurrentIndex(std::max(0, window->cboFormat->findText(last.formatCaption)));
     window->txtFrom->setDateTime(QDateTime::fromMSecsSinceEpoch(fromMs));
     window->txtTo->setDateTime(QDateTime::fromMSecsSinceEpoch(toMs));
     window->show();
@@ -132,6 +140,32 @@ QString frmSaveClip::fileName() const
     if (QFileInfo(name).suffix().isEmpty() && !suffix.isEmpty())
         return name + QLatin1Char('.') + suffix;
     return name;
+}
+
+ClipChoice frmSaveClip::choice() const
+{
+    return {QFileInfo(fileName()).absolutePath(), format().caption};
+}
+
+bool frmSaveClip::hasFileName() const
+{
+    return !QFileInfo(txtFile->text().trimmed()).fileName().isEmpty();
+}
+
+void frmSaveClip::askToReplace()
+{
+    auto* question = new QMessageBox(QMessageBox::Question, windowTitle(),
+                                     fileName() + QStringLiteral(" already exists.\nDo you want to replace it?"),
+                                     QMessageBox::Yes | QMessageBox::No, this);
+    question->setObjectName(QStringLiteral("msgReplace"));
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    // Keeping the file is the answer that loses nothing.
+    question->setDefaultButton(QMessageBox::No);
+    connect(question, &QMessageBox::finished, this, [this](int answer) {
+        if (answer == QMessageBox::Yes)
+            emit saveRequested(true);
+    });
+    question->open();
 }
 
 void frmSaveClip::browse()

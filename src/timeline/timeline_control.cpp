@@ -9,6 +9,7 @@
 #include "timeline/go_to_time_window.h"
 #include "timeline/save_clip_window.h"
 #include "windows/error_window.h"
+#include "windows/quiet_notice.h"
 
 #include <QFile>
 #include <QLabel>
@@ -27,19 +28,21 @@ TimelineControl::TimelineControl(Module1& module, const ConsoleControls& control
             progress_->setValue(permille);
     });
     connect(saver_, &ClipSaver::finished, this, [this](bool saved, const QString& failure) {
-        if (progress_) {
-            progress_->close();
-            progress_->deleteLater();
-            progress_ = nullptr;
-        }
+        closeProgress();
         if (!failure.isEmpty()) {
             frmError::report(failure);
             return;
         }
         if (saved) {
+            QuietNotice::show(controls_.lstLogs->window(), QStringLiteral("Clip saved as ") + savingAs_);
             if (frmSaveClip* window = frmSaveClip::instance())
                 window->close();
         }
+    });
+    connect(saver_, &ClipSaver::targetExists, this, [this] {
+        closeProgress();
+        if (frmSaveClip* window = frmSaveClip::instance())
+            window->askToReplace();
     });
 }
 
@@ -168,6 +171,15 @@ void TimelineControl::goTo(const QDateTime& moment)
         });
 }
 
+void TimelineControl::closeProgress()
+{
+    if (progress_) {
+        progress_->close();
+        progress_->deleteLater();
+        progress_ = nullptr;
+    }
+}
+
 void TimelineControl::mnuSaveClipAs_Click()
 {
     if (controls_.WavePlayer->FileName().empty() || !openLog_ || probedFile_ != controls_.WavePlayer->FileName()) {
@@ -179,11 +191,12 @@ void TimelineControl::mnuSaveClipAs_Click()
     const int64_t high = std::max(slider.Min(), slider.Max());
     frmSaveClip* window = frmSaveClip::showWindow(openLog_->startMs + low, openLog_->startMs + high,
                                                   clipFormats(openLog_->format, openLog_->sampleRate,
-                                                              openLog_->channels));
+                                                              openLog_->channels),
+                                                  lastClip_);
     connect(window, &frmSaveClip::saveRequested, this, &TimelineControl::saveClip, Qt::UniqueConnection);
 }
 
-void TimelineControl::saveClip()
+void TimelineControl::saveClip(bool replace)
 {
     frmSaveClip* window = frmSaveClip::instance();
     if (window == nullptr || !openLog_)
@@ -201,7 +214,10 @@ void TimelineControl::saveClip()
     job.fromMs = window->fromMs();
     job.toMs = window->toMs();
     job.sndfileFormat = window->format().sndfileFormat;
-    job.target = QFile::encodeName(window->fileName()).toStdString();
+    savingAs_ = window->fileName();
+    job.target = QFile::encodeName(savingAs_).toStdString();
+    job.replace = replace;
+    lastClip_ = window->choice();
 
     if (!progress_) {
         progress_ = new QProgressDialog(QStringLiteral("Saving the clip..."), QStringLiteral("Cancel"), 0, 1000);

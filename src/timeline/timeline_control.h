@@ -3,6 +3,7 @@
 #include "console/console_state.h"
 #include "share/drive_lane.h"
 #include "timeline/log_timeline.h"
+#include "timeline/save_clip_window.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -51,7 +52,8 @@ private:
     Paths paths() const;
     std::vector<QByteArray> listedLogs() const;
     void probeOpenLog();
-    void saveClip();
+    void saveClip(bool replace);
+    void closeProgress();
 
     Module1& module_;
     const ConsoleControls& controls_;
@@ -67,6 +69,8 @@ private:
 
     ClipSaver* saver_ = nullptr;
     QProgressDialog* progress_ = nullptr;
+    QString savingAs_;
+    ClipChoice lastClip_;
 };
 
 } // namespace tarnveil

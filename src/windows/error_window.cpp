@@ -7,15 +7,34 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+
+#include <algorithm>
 
 namespace tarnveil {
 
 namespace {
+
+const QSize DesignedSize(px(4185), px(2505));
+const QRect DesignedMessage(px(360), px(360), px(3375), px(1335));
+const QRect DesignedOK(px(1800), px(1920), px(615), px(375));
+
 QPointer<frmError>& openWindow()
 {
     static QPointer<frmError> window;
     return window;
 }
+
+// The widest word of `text`: a line can break only between words.
+int widestWord(const QString& text, const QFontMetrics& metrics)
+{
+    int widest = 0;
+    for (const QString& word : text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts))
+        widest = std::max(widest, metrics.horizontalAdvance(word));
+    return widest;
+}
+
 } // namespace
 
 frmError::frmError() : QDialog(nullptr)
@@ -25,13 +44,13 @@ frmError::frmError() : QDialog(nullptr)
     setWindowTitle(QStringLiteral("Error Message"));
     // Fixed dialog border: a close box, no minimise or maximise box, no resizing.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFixedSize(px(4185), px(2505));
+    setFixedSize(DesignedSize);
     setSizeGripEnabled(false);
     setModal(false);
 
     lblMessage = new QLabel(this);
     lblMessage->setObjectName(QStringLiteral("lblMessage"));
-    lblMessage->setGeometry(px(360), px(360), px(3375), px(1335));
+    lblMessage->setGeometry(DesignedMessage);
     lblMessage->setWordWrap(true);
     lblMessage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblMessage->setTextFormat(Qt::PlainText);
@@ -43,7 +62,7 @@ frmError::frmError() : QDialog(nullptr)
 
     OKButton = new QPushButton(QStringLiteral("OK"), this);
     OKButton->setObjectName(QStringLiteral("OKButton"));
-    OKButton->setGeometry(px(1800), px(1920), px(615), px(375));
+    OKButton->setGeometry(DesignedOK);
     OKButton->setDefault(true);
     connect(OKButton, &QPushButton::clicked, this, &QWidget::close);
 }
@@ -62,7 +81,25 @@ frmError* frmError::showWindow()
 
 void frmError::report(const QString& message)
 {
-    showWindow()->lblMessage->setText(message);
+    frmError* window = showWindow();
+    window->lblMessage->setText(message);
+    window->fitToMessage();
+}
+
+void frmError::fitToMessage()
+{
+    // The window keeps its designed size for a short message and grows to
+    // show a long one whole: wider only for a word longer than a line, as far
+    // as the screen allows, and as tall as the wrapped lines need.
+    const int border = DesignedSize.width() - DesignedMessage.width();
+    const int widthLimit = screen()->availableGeometry().width() - border;
+    const int width = std::clamp(widestWord(lblMessage->text(), lblMessage->fontMetrics()) + 2,
+                                 DesignedMessage.width(), std::max(DesignedMessage.width(), widthLimit));
+    const int height = std::max(DesignedMessage.height(), lblMessage->heightForWidth(width));
+    const QSize grown(width - DesignedMessage.width(), height - DesignedMessage.height());
+    lblMessage->resize(width, height);
+    OKButton->move(DesignedOK.x() + grown.width() / 2, DesignedOK.y() + grown.height());
+    setFixedSize(DesignedSize + grown);
 }
 
 void frmError::report(const std::exception& error)
@@ -89,6 +126,9 @@ bool frmError::event(QEvent* event)
 {
     if (event->type() == QEvent::WindowActivate)
         OKButton->setFocus();
+    // A caller that sets the text itself changes the label's size hint, which asks for this.
+    if (event->type() == QEvent::LayoutRequest)
+        fitToMessage();
     return QDialog::event(event);
 }
 

@@ -10,7 +10,7 @@ class QPushButton;
 namespace tarnveil {
 
 // The one way failures reach the operator: a modeless, ownerless window with a
-// one-line message. Single instance; a second report replaces the text. Closing
+// message, always shown whole. Single instance; a second report replaces the text. Closing
 // it (OK, Enter or the close box) destroys it; the next report builds it afresh.
 // Escape does nothing. GUI thread only.
 class frmError : public QDialog {
@@ -40,6 +40,7 @@ protected:
 
 private:
     frmError();
+    void fitToMessage();
 };
 
 } // namespace tarnveil

@@ -7,6 +7,8 @@
 #include "timeline/go_to_time_window.h"
 #include "timeline/moment_field.h"
 #include "timeline/save_clip_window.h"
+#include "windows/error_window.h"
+#include "windows/quiet_notice.h"
 
 #include <QAction>
 #include <QApplication>
@@ -14,12 +16,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <sndfile.h>
+
+#include <algorithm>
 
 
 namespace tarnveil::test {
@@ -176,6 +182,111 @@ TEST_F(TimelineWindowTest, TheTimeOfDayShowsAndAClipIsSavedFromTheSlidersWindow)
     // Stopped: no time of day.
     QTest::mouseClick(w.cmdStop, Qt::LeftButton);
     EXPECT_TRUE(waitFor([&] { return w.lblTimeOfDay->text().isEmpty(); }, 2000));
+}
+
+// A first day at the console: Go To Time says what it wants, a long message is
+// shown whole, Save Clip asks before replacing a file and remembers where and
+// how it saved, and closing the console mid-save leaves nothing behind.
+TEST_F(TimelineWindowTest, GoToTimeSaysWhatItWantsMessagesShowWholeAndSaveClipReplacesNothingUnasked)
+{
+    if (!useSoundServer())
+        GTEST_SKIP() << "no sound server";
+    writeMinuteLogs();
+    const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+    writeLog(today.toStdString() + "_13-00-00.wav", 60000);
+    writeLog(today.toStdString() + "_15-00-00.wav", 60000);
+    mnuMenu& w = openWindow();
+
+    pressOnConsole(Qt::Key_G);
+    frmGoToTime* go = frmGoToTime::instance();
+    ASSERT_NE(go, nullptr);
+    EXPECT_TRUE(go->lblForm->text().contains("YYYY-MM-DD hh:mm:ss")) << go->lblForm->text().toStdString();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(go));
+    QTest::keyClicks(go->txtMoment, "2026-12-07 14:3");
+    QTest::keyClick(go->txtMoment, Qt::Key_Return);
+    EXPECT_TRUE(errorMessage().startsWith("428 Not a date and time: \"2026-12-07 14:3\"")) << errorMessage().toStdString();
+    ASSERT_EQ(frmGoToTime::instance(), go);
+    EXPECT_EQ(go->txtMoment->text(), "2026-12-07 14:3");
+    closeErrorWindow();
+
+    // A time alone is today's; between two logs the message names both, and all of it shows.
+    go->txtMoment->setText("14:00:30");
+    QTest::mouseClick(go->cmdOK, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([] { return !errorMessage().isNull(); }));
+    EXPECT_TRUE(errorMessage().startsWith("423 No log holds that time: " + today + " 14:00:30"));
+    EXPECT_TRUE(errorMessage().endsWith(today + " 15:01:00)")) << errorMessage().toStdString();
+    const frmError* error = frmError::instance();
+    EXPECT_GE(error->lblMessage->height(), error->lblMessage->heightForWidth(error->lblMessage->width()));
+    EXPECT_GE(error->OKButton->y(), error->lblMessage->geometry().bottom());
+    closeErrorWindow();
+
+    goTo(at(14, 0, 30));
+    ASSERT_TRUE(waitFor([&] { return w.lblTimeOfDay->text().startsWith("14:00:3"); }, 5000));
+    QTest::mouseClick(w.cmdPause, Qt::LeftButton);
+    const fs::path clip = loggerDir / "clip.wav";
+    const std::vector<uint8_t> kept{'k', 'e', 'e', 'p'};
+    writeBytes(clip, kept);
+    pressOnConsole(Qt::Key_S);
+    frmSaveClip* save = frmSaveClip::instance();
+    ASSERT_NE(save, nullptr);
+    save->txtFrom->setDateTime(at(14, 0, 10));
+    save->txtTo->setDateTime(at(14, 0, 12));
+    save->cboFormat->setCurrentIndex(save->cboFormat->findText("WAV 16-bit PCM"));
+    save->txtFile->setText(QString::fromStdString(clip.string()));
+    const auto answer = [&](QMessageBox::StandardButton button) {
+        QPointer<QMessageBox> question;
+        ASSERT_TRUE(waitFor([&] {
+            question = save->findChild<QMessageBox*>("msgReplace");
+            return question && question->isVisible();
+        }));
+        EXPECT_TRUE(question->text().startsWith(QString::fromStdString(clip.string()) + " already exists"));
+        question->button(button)->click();
+        ASSERT_TRUE(waitFor([&] { return question.isNull(); }));
+    };
+    QTest::mouseClick(save->cmdSave, Qt::LeftButton);
+    answer(QMessageBox::No);
+    EXPECT_EQ(readBytes(clip), kept);
+    ASSERT_EQ(frmSaveClip::instance(), save);
+    QTest::mouseClick(save->cmdSave, Qt::LeftButton);
+    answer(QMessageBox::Yes);
+    ASSERT_TRUE(waitFor([] { return frmSaveClip::instance() == nullptr; }));
+    EXPECT_TRUE(errorMessage().isNull()) << errorMessage().toStdString();
+    ASSERT_NE(QuietNotice::instance(), nullptr);
+    EXPECT_EQ(QuietNotice::instance()->text(), "Clip saved as " + QString::fromStdString(clip.string()));
+    SF_INFO info{};
+    SNDFILE* handle = sf_open(clip.c_str(), SFM_READ, &info);
+    ASSERT_NE(handle, nullptr);
+    sf_close(handle);
+    EXPECT_EQ(info.frames, 2 * Rate);
+
+    // The next clip starts from the same folder and format. Closing the
+    // console while it is being saved cancels it and leaves no file behind.
+    pressOnConsole(Qt::Key_S);
+    save = frmSaveClip::instance();
+    ASSERT_NE(save, nullptr);
+    EXPECT_EQ(save->txtFile->text(), QString::fromStdString(loggerDir.path().string()) + "/");
+    EXPECT_EQ(save->cboFormat->currentText(), "WAV 16-bit PCM");
+    save->txtFrom->setDateTime(at(14, 0, 0));
+    save->txtTo->setDateTime(at(14, 2, 0));
+    save->cboFormat->setCurrentIndex(save->cboFormat->findText("Ogg Vorbis"));
+    save->txtFile->setText(save->txtFile->text() + "long");
+    QTest::mouseClick(save->cmdSave, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* progress = qobject_cast<QProgressDialog*>(widget); progress && progress->value() > 0)
+                return true;
+        }
+        return false;
+    }));
+    window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(window.isNull());
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(loggerDir.path()))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"clip.wav", "logger"})) << "left: " << ::testing::PrintToString(left);
+    save->close();
 }
 
 } // namespace

@@ -84,21 +84,33 @@ TEST_F(ErrorWindowTest, EscapeDoesNothing)
     EXPECT_EQ(window->lblMessage->text(), "70 Permission denied");
 }
 
-TEST_F(ErrorWindowTest, LongTextWrapsInsideTheLabelAndTheWindowKeepsItsSize)
+TEST_F(ErrorWindowTest, AShortMessageKeepsTheDesignedSizeAndALongOneGrowsTheWindowToShowItWhole)
 {
-    QString text = "75 Path/File access error:";
-    for (int i = 0; i < 40; ++i)
-        text += " /mnt/logger/logs/segment";
-    frmError::report(text);
+    frmError::report("53 File not found");
     frmError* window = frmError::instance();
-    QCoreApplication::processEvents();
-
     EXPECT_EQ(window->size(), QSize(279, 167));
     EXPECT_EQ(window->minimumSize(), window->maximumSize());
     EXPECT_EQ(window->lblMessage->geometry(), QRect(24, 24, 225, 89));
-    // The wrapped text needs more height than the label has: the rest is cut off.
-    EXPECT_TRUE(window->lblMessage->wordWrap());
-    EXPECT_GT(window->lblMessage->heightForWidth(225), 89);
+    EXPECT_EQ(window->OKButton->geometry(), QRect(120, 128, 41, 25));
+
+    QString text = "75 Path/File access error:";
+    for (int i = 0; i < 40; ++i)
+        text += " /mnt/logger/logs/segment";
+    const QString longWord = "/mnt/logger/logs/" + QString(60, 'x') + ".wav";
+    for (const QString& message : {text, longWord}) {
+        // Set as a caller that shows the window first and then sets the text.
+        frmError::showWindow()->lblMessage->setText(message);
+        QCoreApplication::processEvents();
+        const QRect label = window->lblMessage->geometry();
+        EXPECT_GE(label.height(), window->lblMessage->heightForWidth(label.width())) << message.toStdString();
+        EXPECT_GE(window->OKButton->y(), label.bottom());
+        EXPECT_LE(window->OKButton->geometry().bottom(), window->height());
+        EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    }
+    EXPECT_GE(window->lblMessage->width(), window->lblMessage->fontMetrics().horizontalAdvance(longWord));
+
+    frmError::report("No Log Selected");
+    EXPECT_EQ(window->size(), QSize(279, 167));
 }
 
 TEST_F(ErrorWindowTest, ActivationGivesOkTheFocus)
