@@ -46,6 +46,8 @@ frmSaveClip::frmSaveClip() : QDialog(nullptr)
     cboFormat->setObjectName(QStringLiteral("cboFormat"));
     txtFile = new QLineEdit(this);
     txtFile->setObjectName(QStringLiteral("txtFile"));
+    // Wide enough to show the folder the name goes into.
+    txtFile->setMinimumWidth(txtFile->fontMetrics().averageCharWidth() * 36);
     cmdBrowse = new QPushButton(QStringLiteral("Browse..."), this);
     cmdBrowse->setObjectName(QStringLiteral("cmdBrowse"));
     cmdBrowse->setAutoDefault(false);

@@ -34,7 +34,7 @@ TimelineControl::TimelineControl(Module1& module, const ConsoleControls& control
             return;
         }
         if (saved) {
-            QuietNotice::show(controls_.lstLogs->window(), QStringLiteral("Clip saved as ") + savingAs_);
+            QuietNotice::show(controls_.lstLogs, QStringLiteral("Clip saved as ") + savingAs_);
             if (frmSaveClip* window = frmSaveClip::instance())
                 window->close();
         }

@@ -18,7 +18,8 @@ QPointer<QuietNotice>& openNotice()
 
 } // namespace
 
-QuietNotice::QuietNotice() : QLabel(nullptr, Qt::ToolTip | Qt::FramelessWindowHint)
+// Clicks pass through to whatever lies beneath.
+QuietNotice::QuietNotice() : QLabel(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowTransparentForInput)
 {
     setObjectName(QStringLiteral("QuietNotice"));
     setAttribute(Qt::WA_DeleteOnClose);

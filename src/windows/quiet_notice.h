@@ -4,7 +4,7 @@
 
 namespace tarnveil {
 
-// A line of news that shows for a few seconds at the foot of a window and goes
+// A line of news that shows for a few seconds at the foot of a widget and goes
 // by itself: it takes no focus and wants no click, so playback and the
 // operator's work go on undisturbed. One at a time; a newer one replaces it.
 // GUI thread only.
