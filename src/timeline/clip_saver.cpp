@@ -30,8 +30,8 @@ ClipSaver::ClipSaver(QObject* parent) : QObject(parent) {}
 ClipSaver::~ClipSaver()
 {
     // The console is closing: no save may go on after it, nor leave its
-    // temporary file. One stuck in a call on a dead share is left to clean up
-    // when the call returns; Close does not wait for it.
+    // temporary file. One stuck in a call on a share that does not answer is
+    // waited for no longer than the drive's deadline: Close must end.
     const auto deadline = std::chrono::steady_clock::now() + DriveDeadline;
     for (Run& run : runs_)
         run.cancel->cancel();

@@ -3,8 +3,6 @@
 #include "platform/failure.h"
 #include "windows/error_window.h"
 
-#include <QStringList>
-
 namespace tarnveil {
 
 MomentField::MomentField(bool withMilliseconds, QWidget* parent)

@@ -93,6 +93,7 @@ void frmError::fitToMessage()
     // as the screen allows, and as tall as the wrapped lines need.
     const int border = DesignedSize.width() - DesignedMessage.width();
     const int widthLimit = screen()->availableGeometry().width() - border;
+    // Two pixels spare for the label's own rounding of the word's width.
     const int width = std::clamp(widestWord(lblMessage->text(), lblMessage->fontMetrics()) + 2,
                                  DesignedMessage.width(), std::max(DesignedMessage.width(), widthLimit));
     const int height = std::max(DesignedMessage.height(), lblMessage->heightForWidth(width));
