@@ -153,11 +153,13 @@ void checkOutsideLogFolder(const std::filesystem::path& logFolder, const std::fi
     std::error_code error;
     const std::filesystem::path parent = target.parent_path();
     std::filesystem::path folder = std::filesystem::canonical(parent.empty() ? "." : parent, error);
+    struct stat logs {};
     // A folder that is not there holds no log; making the temporary file reports it.
-    if (error)
+    if (error || ::stat(logFolder.c_str(), &logs) != 0)
         return;
     for (;;) {
-        if (std::filesystem::equivalent(folder, logFolder, error))
+        struct stat here {};
+        if (::stat(folder.c_str(), &here) == 0 && here.st_dev == logs.st_dev && here.st_ino == logs.st_ino)
             throw Failure(FailureCode::PermissionDenied, target.string() + " lies in the log folder");
         if (folder == folder.parent_path())
             return;
