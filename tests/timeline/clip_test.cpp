@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-
 #include <cstring>
 #include <thread>
 
