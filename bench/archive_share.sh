@@ -42,7 +42,7 @@ delay_ms=${DELAY_MS:-2}
 bound_s=${BOUND_S:-60}
 idle_s=${IDLE_S:-60}
 settle_s=${SETTLE_S:-5}
-try_ms=${TRY_MS:-700}
+try_ms=${TRY_MS:-400}
 archives=${ARCHIVES:-year-flat year-hours decade-flat}
 binary=$build/tarnveil
 share_server=$build/tests/slow_share
@@ -54,8 +54,7 @@ source "$repo/bench/console_env.sh"
 
 store=${TMPDIR:-/tmp}/tarnveil-archive
 work=$(mktemp -d)
-sink=tarnveil_archive_$$
-module="" listener="" server=""
+server=""
 unmount_share() {
     [[ -n $server ]] || return 0
     kill "$server" 2>/dev/null || true
@@ -66,8 +65,7 @@ cleanup() {
     stop_console
     stop_display
     unmount_share
-    [[ -n $listener ]] && kill "$listener" 2>/dev/null || true
-    [[ -n $module ]] && pactl unload-module "$module" 2>/dev/null || true
+    stop_ear
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -95,26 +93,8 @@ archive() { # NAME -> the archive's root (holds logger/logs), made once a day
     echo "$root"
 }
 
-# --- the ear ------------------------------------------------------------------
-module=$(pactl load-module module-null-sink sink_name=$sink)
-export PULSE_SINK=$sink
-onsets=$work/onsets
-: >"$onsets"
-parec -d "$sink.monitor" --raw --format=s16le --rate=48000 --channels=1 --latency-msec=5 |
-    python3 -u "$repo/bench/sound_onsets.py" 48000 3000 60 >"$onsets" &
-listener=$!
-
+start_ear "$work"
 now_ns() { echo $((${EPOCHREALTIME/./} * 1000)); }
-# heard_after T0 WAIT_MS: the first onset after T0, waiting up to WAIT_MS; empty if none.
-heard_after() {
-    local t0=$1 until=$(($(now_ns) + $2 * 1000000)) found
-    while :; do
-        found=$(awk -v t="$t0" '$1 > t { print $1; exit }' "$onsets")
-        [[ -n $found ]] && { echo "$found"; return; }
-        (($(now_ns) < until)) || return 0
-        sleep 0.05
-    done
-}
 seconds_between() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b - a) / 1e9 }'; }
 
 # --- the share ----------------------------------------------------------------
@@ -136,12 +116,14 @@ calls() { od -An -tu8 -N8 "$counter" | tr -d ' '; }
 
 # --- the operator -------------------------------------------------------------
 errors=0
-# dismiss_errors: closes every error window the console shows, and counts them.
+declare -A seen_errors=()
+# dismiss_errors: presses OK in every error window the console shows, and
+# counts those not seen before (each is a new window).
 dismiss_errors() {
     local window
     for window in $(xdotool search --onlyvisible --name '^Error Message$' 2>/dev/null); do
-        xdotool windowfocus "$window" key Escape 2>/dev/null || true
-        errors=$((errors + 1))
+        [[ -n ${seen_errors[$window]:-} ]] || { seen_errors[$window]=1; errors=$((errors + 1)); }
+        xdotool mousemove --window "$window" 140 140 click 1 2>/dev/null || true
     done
 }
 in_console() {
@@ -164,7 +146,7 @@ until_heard() {
         dismiss_errors
         tried=$(now_ns)
         play_row "$key"
-        at=$(heard_after "$tried" "$try_ms")
+        at=$(onset_after "$tried" "$try_ms")
         [[ -n $at ]] && { heard=$(seconds_between "$since" "$at"); return; }
         in_console key alt+s
     done
@@ -183,7 +165,7 @@ go_to_moment() {
     enter=$(now_ns)
     xdotool key Return
     while (($(now_ns) < enter + bound_s * 1000000000)); do
-        at=$(heard_after "$enter" 500)
+        at=$(onset_after "$enter" 500)
         [[ -n $at ]] && { heard=$(seconds_between "$enter" "$at"); return; }
         dismiss_errors
         ((errors == 0)) || { error_after=$(seconds_between "$enter" "$(now_ns)"); return 0; }
@@ -216,10 +198,11 @@ one_start() {
     state=$1
     local launch end began idled=0
     [[ $state == cold ]] && rm -rf "$XDG_CACHE_HOME/tarnveil"
-    : >"$onsets"
     launch=$(now_ns)
     began=$SECONDS
     start_console "$binary" "$prefix" || { echo "archive_share.sh: the console window did not appear" >&2; exit 1; }
+    # A new console numbers its windows as the last one did.
+    seen_errors=()
     end=$((launch + bound_s * 1000000000))
     until_heard "$launch" End "$end"
     result newest
@@ -291,7 +274,7 @@ function cell(key,    text) {
     values[key, ++n[key]] = $4
 }
 END {
-    format = "%-12s %-5s %-19s %-19s %-19s %-10s %s\n"
+    format = "%-12s %-5s %-28s %-28s %-28s %-10s %s\n"
     printf format, "archive", "start", "newest playable", "list full", "go to time", "idle", "idle after go to"
     for (r = 1; r <= nrows; r++) {
         split(rows[r], f, " ")
