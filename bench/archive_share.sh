@@ -30,7 +30,7 @@
 # Usage: bench/archive_share.sh [BUILD_DIR]   (default: build)
 #   RUNS=3 DELAY_MS=2 BOUND_S=60 IDLE_S=60 SETTLE_S=5 ARCHIVES="year-flat year-hours decade-flat"
 # Needs Xvfb, xdotool, pactl, parec, python3, FUSE and the tests built
-# (slow_share). Takes about 15 minutes a run for all three when things fail.
+# (slow_share). Takes about 20 minutes for the three archives.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -251,27 +251,33 @@ echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 # --- table ----------------------------------------------------------------------
 echo "share: ${delay_ms} ms a call; bound ${bound_s} s; seconds to sound, median (runs); idle: calls a minute"
 awk -v bound="$bound_s" '
-function median(key,    s, i, j, t, m) {
-    m = n[key]
-    for (i = 1; i <= m; i++) s[i] = values[key, i]
-    for (i = 2; i <= m; i++) for (j = i; j > 1 && s[j - 1] > s[j]; j--) { t = s[j]; s[j] = s[j - 1]; s[j - 1] = t }
-    return m % 2 ? s[(m + 1) / 2] : (s[m / 2] + s[m / 2 + 1]) / 2
+function median(list, m,    i, j, t) {
+    for (i = 2; i <= m; i++) for (j = i; j > 1 && list[j - 1] > list[j]; j--) { t = list[j]; list[j] = list[j - 1]; list[j - 1] = t }
+    return m % 2 ? list[(m + 1) / 2] : (list[m / 2] + list[m / 2 + 1]) / 2
+}
+function column(key, what,    list, i) {
+    split("", list)
+    for (i = 1; i <= count[what, key]; i++) list[i] = values[what, key, i]
+    return median(list, count[what, key])
 }
 function cell(key,    text) {
     if (!(key in runs)) return "-"
-    if (nevers[key] == runs[key] && ended[key])
-        return sprintf("never (error after %s s)", ended[key])
-    if (nevers[key] == runs[key]) return sprintf("never in %d s (%d errors)", bound, errs[key] / runs[key])
-    text = sprintf("%g (%d)", median(key), n[key])
-    if (nevers[key]) text = text sprintf(" +%d never", nevers[key])
+    if (count["never", key] == runs[key] && count["ended", key])
+        return sprintf("never (error after %g s)", column(key, "ended"))
+    if (count["never", key] == runs[key]) return sprintf("never in %d s (%d errors)", bound, errors[key] / runs[key])
+    text = sprintf("%g (%d)", column(key, "heard"), count["heard", key])
+    if (count["never", key]) text = text sprintf(" +%d never", count["never", key])
     return text
 }
+function add(what, key, value) { values[what, key, ++count[what, key]] = value }
 {
     row = $1 " " $2; key = row " " $3
     if (!(row in seen)) { seen[row] = 1; rows[++nrows] = row }
     runs[key]++
-    if ($4 == "never") { nevers[key]++; errs[key] += $5; if ($6 != "-") ended[key] = $6; next }
-    values[key, ++n[key]] = $4
+    if ($4 != "never") { add("heard", key, $4); next }
+    add("never", key, 1)
+    errors[key] += $5
+    if ($6 != "-") add("ended", key, $6)
 }
 END {
     format = "%-12s %-5s %-28s %-28s %-28s %-10s %s\n"
