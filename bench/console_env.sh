@@ -71,3 +71,36 @@ console_streams() {
 # rss_kb PID / fd_count PID
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
 fd_count() { ls "/proc/$1/fd" | wc -l; }
+
+# start_ear DIR: a private null sink that the console plays to (PULSE_SINK is
+# exported), and on its monitor bench/sound_onsets.py, which writes the time of
+# each loud passage after silence into ONSETS (DIR/onsets). stop_ear undoes it.
+start_ear() {
+    export PULSE_SINK=tarnveil_ear_$$
+    EAR_MODULE=$(pactl load-module module-null-sink sink_name="$PULSE_SINK")
+    ONSETS=$1/onsets
+    : >"$ONSETS"
+    parec -d "$PULSE_SINK.monitor" --raw --format=s16le --rate=48000 --channels=1 --latency-msec=5 |
+        python3 -u "$(dirname "${BASH_SOURCE[0]}")/sound_onsets.py" 48000 3000 60 >"$ONSETS" &
+    EAR_PID=$!
+    sleep 0.5
+}
+
+stop_ear() {
+    [[ -n ${EAR_PID:-} ]] && kill "$EAR_PID" 2>/dev/null || true
+    [[ -n ${EAR_MODULE:-} ]] && pactl unload-module "$EAR_MODULE" 2>/dev/null || true
+    EAR_PID="" EAR_MODULE=""
+}
+
+# onset_after T0 [WAIT_MS]: the first onset after T0 (nanoseconds since the
+# epoch, as `date +%s%N`), waiting up to WAIT_MS (3000); empty if none.
+onset_after() {
+    local t0=$1 until found
+    until=$(($(date +%s%N) + ${2:-3000} * 1000000))
+    while :; do
+        found=$(awk -v t="$t0" '$1 > t { print $1; exit }' "$ONSETS")
+        [[ -n $found ]] && { echo "$found"; return; }
+        (($(date +%s%N) < until)) || return 0
+        sleep 0.02
+    done
+}
