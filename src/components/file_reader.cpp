@@ -114,6 +114,7 @@ void FileReader::takeConsumerBack()
         // A seek the callback had no time to take is taken now.
         feed_.takePendingSegment(steadyNowNs());
     }
+    feed_.dropQueuedPeaks();
     consumerChanged();
 }
 
