@@ -113,7 +113,10 @@ std::optional<QDateTime> startFromBext(std::string_view originationDate, std::st
     const auto rate = static_cast<uint64_t>(sampleRate);
     const auto sinceMidnightMs =
         static_cast<int64_t>((timeReference / rate) * 1000 + (timeReference % rate) * 1000 / rate);
-    QDateTime start = QDateTime(date, QTime(0, 0), Qt::LocalTime).addMSecs(sinceMidnightMs % MsPerDay);
+    // The reference is the wall-clock time of day counted in samples, not the
+    // time elapsed since midnight: on a day the clocks change, the two differ by an hour.
+    const QTime timeOfDay = QTime::fromMSecsSinceStartOfDay(static_cast<int>(sinceMidnightMs % MsPerDay));
+    QDateTime start(date, timeOfDay, Qt::LocalTime);
     if (origination) {
         const int64_t apart = origination->msecsTo(start);
         if (apart > MsPerDay / 2)

@@ -12,8 +12,8 @@ namespace tarnveil {
 // about itself. Pure functions: the caller reads the file (see log_probe.h).
 
 // The origination date and time of a WAV file's bext chunk ("yyyy-mm-dd",
-// "hh:mm:ss", any separators) and its time reference: the first sample's count
-// since midnight. A non-zero reference wins over the time, since it is exact to
+// "hh:mm:ss", any separators) and its time reference: the first sample's
+// wall-clock time of day, in samples. A non-zero reference wins over the time, since it is exact to
 // the sample; it is placed on the day nearest the origination time, so that a
 // recording started before midnight and created after it still lands right.
 std::optional<QDateTime> startFromBext(std::string_view originationDate, std::string_view originationTime,

@@ -1,3 +1,5 @@
+#include "timeline/clip_plan.h"
+#include "timeline/clip_writer.h"
 #include "timeline/log_start.h"
 #include "timeline/log_timeline.h"
 
@@ -9,7 +11,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace tarnveil::test {
 namespace {
@@ -107,6 +111,54 @@ TEST(LogStart, BextComesFirstAndItsTimeReferenceIsExactToTheSample)
     // An empty bext says nothing; the name answers.
     writeBextWav(folder / "2026-03-14_09-05-07_c.wav", "\0\0\0\0\0\0\0\0\0", "\0\0\0\0\0\0\0", 0);
     EXPECT_EQ(startOf(folder.path(), "2026-03-14_09-05-07_c.wav"), local(2026, 3, 14, 9, 5, 7));
+}
+
+// The time zone of a test, put back afterwards.
+class TimeZone {
+public:
+    explicit TimeZone(const char* zone)
+    {
+        if (const char* before = std::getenv("TZ"))
+            saved_ = before;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~TimeZone()
+    {
+        if (saved_)
+            setenv("TZ", saved_->c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+    TimeZone(const TimeZone&) = delete;
+    TimeZone& operator=(const TimeZone&) = delete;
+
+private:
+    std::optional<std::string> saved_;
+};
+
+// On the days the clocks go forward and back, the time reference is the
+// wall-clock time of day (not the time since midnight), and a clip we save
+// reads back at the wall-clock time it was cut from.
+TEST(LogStart, BextTimesAreWallClockTimesOnDaysTheClocksChange)
+{
+    const TimeZone london("Europe/London");
+    for (const QDate day : {QDate(2026, 3, 29), QDate(2026, 10, 25)}) {
+        SCOPED_TRACE(day.toString(Qt::ISODate).toStdString());
+        TempDir folder;
+        const std::string date = day.toString(Qt::ISODate).toStdString();
+        writeBextWav(folder / "a.wav", date.c_str(), "03:00:00", uint64_t{3 * 3600} * Rate);
+        EXPECT_EQ(startOf(folder.path(), "a.wav"), local(day.year(), day.month(), day.day(), 3, 0, 0));
+
+        TempDir logs;
+        const std::string name = date + "_03-00-00.wav";
+        writePositionWav(logs / name, Rate, 60 * Rate);
+        const int64_t from = local(day.year(), day.month(), day.day(), 3, 0, 10).toMSecsSinceEpoch();
+        const ClipPlan plan = planClip(surveyLogs(logs.path(), {QByteArray::fromStdString(name)}, {}), from, from + 5000);
+        ASSERT_TRUE(writeClip(logs.path(), plan, SF_FORMAT_WAV | SF_FORMAT_PCM_16, folder / "clip.wav", {}));
+        EXPECT_EQ(startOf(folder.path(), "clip.wav").toMSecsSinceEpoch(), from);
+    }
 }
 
 } // namespace
