@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <tuple>
 
 namespace tarnveil::test {
 namespace {
@@ -63,6 +64,7 @@ TEST(LogStart, NamesAndDatedFoldersGiveTheStartInAnyFormat)
     const int wav = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     const Case cases[] = {
         {"2026-03-14_09-05-07.wav", wav, local(2026, 3, 14, 9, 5, 7)},
+        {"2026-03-14-09-05-07.wav", wav, local(2026, 3, 14, 9, 5, 7)},
         {"studio1_20260314_090507_b.wav", wav, local(2026, 3, 14, 9, 5, 7)},
         {"20260314-090507.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, local(2026, 3, 14, 9, 5, 7)},
         {"rec 2026-03-14 09.05.07 end.au", SF_FORMAT_AU | SF_FORMAT_PCM_16, local(2026, 3, 14, 9, 5, 7)},
@@ -93,6 +95,17 @@ TEST(LogStart, WithoutBextOrNameTheModificationTimeLessTheLengthIsTheStart)
         const timespec times[2] = {{modified.toSecsSinceEpoch(), 0}, {modified.toSecsSinceEpoch(), 0}};
         ASSERT_EQ(::utimensat(AT_FDCWD, (folder / name).c_str(), times, 0), 0);
         EXPECT_EQ(startOf(folder.path(), name), local(2026, 3, 14, 9, 0, 0));
+    }
+    // A name that gives the hour alone: the file's time places the start in
+    // it, unless that falls outside the hour.
+    for (const auto& [name, modifiedAt, start] :
+         {std::tuple("2026-03-14-08.wav", local(2026, 3, 14, 9, 0, 10), local(2026, 3, 14, 8, 59, 44)),
+          std::tuple("2026-03-14-07.wav", local(2026, 3, 14, 9, 0, 10), local(2026, 3, 14, 7, 0, 0))}) {
+        SCOPED_TRACE(name);
+        writePositionWav(folder / name, Rate, 26 * Rate, 1);
+        const timespec times[2] = {{modifiedAt.toSecsSinceEpoch(), 0}, {modifiedAt.toSecsSinceEpoch(), 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (folder / name).c_str(), times, 0), 0);
+        EXPECT_EQ(startOf(folder.path(), name), start);
     }
 }
 
