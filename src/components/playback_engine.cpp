@@ -14,9 +14,33 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 namespace tarnveil {
+
+// The seam notice's way back to the engine. A released reader may still mark a
+// seam after the engine has let it go or has been destroyed; once cut, the
+// notice reaches nothing.
+struct SeamRelay {
+    std::mutex mutex;
+    PlaybackEngine* engine = nullptr; // under mutex; null once cut
+    QObject* target = nullptr;        // under mutex
+
+    void notify()
+    {
+        std::lock_guard lock(mutex);
+        if (engine != nullptr)
+            QMetaObject::invokeMethod(target, [engine = engine] { engine->watchSeams(); }, Qt::QueuedConnection);
+    }
+    void cut()
+    {
+        std::lock_guard lock(mutex);
+        engine = nullptr;
+        target = nullptr;
+    }
+};
 
 namespace {
 // How often the GUI thread looks whether the seam into the next log has been heard.
@@ -60,10 +84,15 @@ PlaybackEngine::PlaybackEngine(std::function<void()> ended)
 {
 }
 
-PlaybackEngine::~PlaybackEngine()
+PlaybackEngine::~PlaybackEngine() noexcept
 {
     acceptingCompletions_.store(false);
-    close();
+    try {
+        close();
+    } catch (const std::exception&) {
+        // No thread could be had to release the reader on: it was released
+        // here instead, and nothing more is left to do for an engine on its way out.
+    }
 }
 
 void PlaybackEngine::close()
@@ -71,6 +100,8 @@ void PlaybackEngine::close()
     stream_.reset();
     if (seamTimer_)
         seamTimer_->stop();
+    if (seamRelay_)
+        std::exchange(seamRelay_, nullptr)->cut();
     if (file_ || follow_ || reader_)
         releaseOwnedInBackground(ReleasedFile{std::move(file_), std::move(follow_), std::move(reader_)});
     state_ = State::Idle;
@@ -97,9 +128,10 @@ void PlaybackEngine::adopt(std::unique_ptr<SoundFile> opened, const std::filesys
     try {
         if (liveLog) {
             follow_ = std::make_unique<LiveFollow>(*file_, file, std::move(liveLog));
-            follow_->setSeamNotice([this] {
-                QMetaObject::invokeMethod(completionTarget_.get(), [this] { watchSeams(); }, Qt::QueuedConnection);
-            });
+            seamRelay_ = std::make_shared<SeamRelay>();
+            seamRelay_->engine = this;
+            seamRelay_->target = completionTarget_.get();
+            follow_->setSeamNotice([relay = seamRelay_] { relay->notify(); });
             follow_->aim();
         }
         reader_ = std::make_unique<FileReader>(*file_, tentative, 0, ++seekGeneration_, follow_.get());

@@ -23,6 +23,7 @@ class AudioStream;
 class FileReader;
 class SoundFile;
 struct LevelReading;
+struct SeamRelay;
 
 struct PlaybackDropouts {
     uint64_t deviceUnderflows = 0; // buffers the device ran out of (PortAudio's output underflow)
@@ -39,7 +40,7 @@ public:
     // `ended` runs on the GUI thread, from the event queue, once a file played
     // to its end (or until its data ran out) has been heard.
     explicit PlaybackEngine(std::function<void()> ended);
-    ~PlaybackEngine();
+    ~PlaybackEngine() noexcept;
     PlaybackEngine(const PlaybackEngine&) = delete;
     PlaybackEngine& operator=(const PlaybackEngine&) = delete;
 
@@ -92,6 +93,8 @@ public:
     PlaybackDropouts dropouts() const;
 
 private:
+    friend struct SeamRelay;
+
     struct CallbackLink {
         PlaybackFeed* feed = nullptr;
         double fallbackLatency = 0.0;
@@ -132,6 +135,8 @@ private:
     std::optional<PortAudioSession> session_;
     std::unique_ptr<SoundFile> file_;
     std::unique_ptr<LiveFollow> follow_;
+    // Shared with the follower's seam notice, which may run after the engine has gone.
+    std::shared_ptr<SeamRelay> seamRelay_;
     std::unique_ptr<FileReader> reader_;
     // Polls for the seam into the next log while one lies ahead in the ring.
     std::unique_ptr<QTimer> seamTimer_;

@@ -8,6 +8,7 @@
 #include "console/log_opening.h"
 #include "console/newest_growing_log.h"
 #include "console/module1.h"
+#include "platform/drive_map.h"
 #include "windows/error_window.h"
 
 #include <QLabel>
@@ -147,9 +148,9 @@ void PlaybackControl::playOpenedLog(OpenedLog& opened, const std::filesystem::pa
     player.setDeviceID(static_cast<int32_t>(module_.PlayDevice));
     LiveLogSource liveLog;
     if (module_.CurrentLogPath == state_.SelectedLogPath) {
-        // The player asks on its reader thread, so it gets copies, not the
-        // settings that the preferences window may change meanwhile.
-        liveLog = [&drives = module_.drives, drive = module_.LoggerDrive] { return currentLiveLog(drives, drive); };
+        // The player asks on its reader thread, which may outlive the console
+        // (a released reader on a frozen share): it gets copies of everything.
+        liveLog = [drives = module_.drives, drive = module_.LoggerDrive] { return currentLiveLog(drives, drive); };
     } else if (opened.followNewestIn) {
         liveLog = NewestGrowingLog(*opened.followNewestIn);
     }

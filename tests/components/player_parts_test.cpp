@@ -2,6 +2,7 @@
 #include "components/file_reader.h"
 #include "components/live_follow.h"
 #include "components/log_growth.h"
+#include "components/playback_engine.h"
 #include "components/playback_feed.h"
 #include "components/ring_buffer.h"
 #include "components/sound_file.h"
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cmath>
 #include <fstream>
+#include <future>
 #include <numeric>
 #include <random>
 #include <thread>
@@ -267,6 +269,41 @@ TEST(LiveFollow, GoesIntoTheLogTheLoggerMovedOnToEvenWhenItHasStoppedSince)
     EXPECT_EQ(follow.readerFile().frames(), 400);
     step = follow.next(400, 1000);
     EXPECT_EQ(step.kind, LiveFollow::Step::Kind::End);
+}
+
+// The share froze while the reader asked for the live log, the console closed,
+// then the share answered and the reader rotated into the next log: the seam
+// it marks must reach nothing of the engine that is gone (ASan tells).
+TEST(LiveFollow, AReleasedReaderThatRotatesAfterTheEngineHasGoneTouchesNothingOfIt)
+{
+    TempDir dir;
+    const auto first = dir / "a.wav";
+    const auto second = dir / "b.wav";
+    writePositionWav(first, 8000, 800, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    writePositionWav(second, 8000, 400, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    std::promise<void> engineGone;
+    std::promise<void> asking;
+    // Destroyed with the source, so with the released reader's follower.
+    auto sourceAlive = std::make_shared<int>(0);
+    const std::weak_ptr<int> sourceWatch = sourceAlive;
+    {
+        PlaybackEngine engine([] {});
+        engine.open(first, [&, gone = engineGone.get_future().share(), sourceAlive,
+                            asked = std::make_shared<int>(0)]() -> std::optional<std::filesystem::path> {
+            if (++*asked == 1) {
+                asking.set_value();
+                gone.wait();
+            }
+            return second;
+        });
+        asking.get_future().wait();
+    }
+    sourceAlive.reset();
+    engineGone.set_value();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!sourceWatch.expired() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(sourceWatch.expired()) << "the released reader never ended";
 }
 
 // 96 kHz float stereo passes 2 GiB after 46 minutes: a RIFF log is followed up
