@@ -45,6 +45,8 @@ struct SeamRelay {
 namespace {
 // How often the GUI thread looks whether the seam into the next log has been heard.
 constexpr int SeamPollMs = 10;
+// How often the GUI thread looks whether the reader is stuck on the drive.
+constexpr int DriveWatchMs = 250;
 
 // The GUI thread waits on the reader no longer than this: a reader stuck on a
 // share that has stopped answering must not freeze the console.
@@ -254,6 +256,30 @@ void PlaybackEngine::watchSeams()
     seamTimer_->start();
 }
 
+// A share that stops answering only empties the ring, and the device plays
+// silence: the operator is told once per stall, and playback goes on when the
+// share answers.
+void PlaybackEngine::watchDrive()
+{
+    if (state_ != State::Playing) {
+        driveTimer_->stop();
+        return;
+    }
+    const int64_t since = reader_->onDriveSinceNs();
+    const uint64_t starved = reader_->feed().starvedPulls();
+    if (since != driveWatch_.onDriveSinceNs) {
+        driveWatch_ = DriveWatch{since, starved, false};
+        return;
+    }
+    const bool ranDry = starved != driveWatch_.starvedPulls;
+    const auto waited = std::chrono::nanoseconds(steadyNowNs() - since);
+    if (since == 0 || driveWatch_.reported || !ranDry || waited < DriveDeadline)
+        return;
+    driveWatch_.reported = true;
+    if (driveStalled_)
+        driveStalled_();
+}
+
 void PlaybackEngine::passHeardSeams(int64_t heardDeviceFrames)
 {
     while (const std::optional<std::filesystem::path> next = follow_->advance(seekGeneration_, heardDeviceFrames)) {
@@ -364,6 +390,12 @@ void PlaybackEngine::startStream()
         throw;
     }
     readerAtHeld_ = false;
+    if (!driveTimer_) {
+        driveTimer_ = std::make_unique<QTimer>();
+        driveTimer_->setInterval(DriveWatchMs);
+        QObject::connect(driveTimer_.get(), &QTimer::timeout, [this] { watchDrive(); });
+    }
+    driveTimer_->start();
 }
 
 void PlaybackEngine::haltStream()

@@ -231,6 +231,12 @@ void PlaybackControl::WavePlayer_PlaybackStopped()
     controls_.cmdPlay->setFocus();
 }
 
+void PlaybackControl::WavePlayer_DriveStalled()
+{
+    frmError::report(QString::fromStdString(
+        Failure(FailureCode::DeviceIoError, state_.SelectedLogPath + " does not answer").message()));
+}
+
 void PlaybackControl::WavePlayer_LogChanged(const std::string& listedName)
 {
     state_.SelectedLogPath = LoggerPlaces::of(module_).drivePath(listedName);
