@@ -168,8 +168,8 @@ std::vector<uint8_t> recordingRf64Header()
                                 'd', 's', '6', '4', 28, 0, 0, 0};
     header.resize(header.size() + 28, 0);
     header.insert(header.end(), pcm.begin() + 12, pcm.end());
-    const size_t dataSize = header.size() - 4;
-    std::fill(header.begin() + static_cast<ptrdiff_t>(dataSize), header.end(), 0xFF);
+    const size_t dataSizeField = header.size() - 4;
+    std::fill(header.begin() + static_cast<ptrdiff_t>(dataSizeField), header.end(), 0xFF);
     return header;
 }
 
