@@ -114,6 +114,7 @@ void FileReader::takeConsumerBack()
         // A seek the callback had no time to take is taken now.
         feed_.takePendingSegment(steadyNowNs());
     }
+    feed_.dropQueuedPeaks();
     consumerChanged();
 }
 
@@ -279,10 +280,12 @@ void FileReader::run()
                 continue;
             }
             handledSeek = requestedSeek;
-            if (follow_)
-                file_ = &follow_->beginSegment();
-            filePosition = std::clamp<int64_t>(seekFrame_.load(std::memory_order_relaxed), 0, file_->frames());
-            ended = !file_->seek(filePosition);
+            onDrive([&] {
+                if (follow_)
+                    file_ = &follow_->beginSegment();
+                filePosition = std::clamp<int64_t>(seekFrame_.load(std::memory_order_relaxed), 0, file_->frames());
+                ended = !file_->seek(filePosition);
+            });
             if (resampler_)
                 resampler_->reset();
             feed_.startSegment(filePosition, handledSeek);
@@ -302,7 +305,7 @@ void FileReader::run()
 
         auto wanted = static_cast<int64_t>(blockFrames_);
         if (follow_) {
-            const LiveFollow::Step step = follow_->next(filePosition, wanted);
+            const LiveFollow::Step step = onDrive([&] { return follow_->next(filePosition, wanted); });
             if (step.kind == LiveFollow::Step::Kind::Wait) {
                 liveEdgeGeneration_.store(handledSeek, std::memory_order_release);
                 notifyProgress();
@@ -318,7 +321,7 @@ void FileReader::run()
             }
             wanted = step.frames;
         }
-        int64_t got = wanted > 0 ? file_->read(decoded.data(), wanted) : 0;
+        int64_t got = wanted > 0 ? onDrive([&] { return file_->read(decoded.data(), wanted); }) : 0;
         if (got == 0 && wanted > 0 && follow_ && ranDryWhileGrowing(*file_, filePosition)) {
             // A compressed log's decoder found its end only by reading: the
             // follower waits for more from here.
@@ -326,7 +329,7 @@ void FileReader::run()
         }
         if (++blocksSinceLinkCheck >= BlocksBetweenLinkChecks) {
             blocksSinceLinkCheck = 0;
-            if (file_->unlinked())
+            if (onDrive([&] { return file_->unlinked(); }))
                 got = 0;
         }
         if (got > 0) {

@@ -60,7 +60,23 @@ public:
     // (rather than from a file cut short or removed).
     bool reachedDeclaredEnd() const { return reachedDeclaredEnd_.load(std::memory_order_acquire); }
 
+    // Any thread: since when (steadyNowNs()) the reader has been waiting for a
+    // call on the file's drive to return; 0 while it is not in one.
+    int64_t onDriveSinceNs() const { return onDriveSinceNs_.load(std::memory_order_relaxed); }
+
 private:
+    // Reader thread: runs `call`, which may wait on the file's drive, marked as such.
+    template <typename Call>
+    auto onDrive(Call&& call)
+    {
+        struct Mark {
+            std::atomic<int64_t>& since;
+            ~Mark() { since.store(0, std::memory_order_relaxed); }
+        } mark{onDriveSinceNs_};
+        onDriveSinceNs_.store(steadyNowNs(), std::memory_order_relaxed);
+        return call();
+    }
+
     void run();
     void serveAsConsumer();
     bool push(const float* interleaved, size_t frames, uint64_t seekGeneration);
@@ -86,6 +102,7 @@ private:
     std::atomic<bool> quit_{false};
     bool finished_ = false; // under progressMutex_
     std::atomic<bool> reachedDeclaredEnd_{false};
+    std::atomic<int64_t> onDriveSinceNs_{0};
     // The seek whose stretch has caught up with the recording: nothing more to prime.
     std::atomic<uint64_t> liveEdgeGeneration_{0};
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -16,6 +17,12 @@ namespace {
 
 constexpr uint64_t ChunkHeader = 8;
 constexpr uint32_t MinFormatSize = 16;
+// RF64's ds64 chunk: 64-bit RIFF size, data size and frame count, then a table.
+constexpr uint32_t MinDs64Size = 24;
+// RF64's 32-bit size fields, which send the reader to the ds64 chunk.
+constexpr uint32_t SizeInDs64 = 0xFFFFFFFFU;
+// What an RF64 log is let run to: more than any logger records in a file.
+constexpr uint64_t Rf64DataLimit = uint64_t{1} << 50;
 // Chunks before the data are small in any log.
 constexpr size_t HeadReadLimit = 64 * 1024;
 
@@ -32,14 +39,19 @@ uint32_t le32(std::span<const uint8_t> bytes, uint64_t at)
            static_cast<uint32_t>(bytes[at + 2]) << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
 }
 
+uint64_t le64(std::span<const uint8_t> bytes, uint64_t at)
+{
+    return static_cast<uint64_t>(le32(bytes, at)) | static_cast<uint64_t>(le32(bytes, at + 4)) << 32;
+}
+
 uint16_t le16(std::span<const uint8_t> bytes, uint64_t at)
 {
     return static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8);
 }
 
-void putLe32(std::vector<uint8_t>& bytes, uint64_t at, uint32_t value)
+void putLe(std::vector<uint8_t>& bytes, uint64_t at, uint64_t value, int width)
 {
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < width; ++i)
         bytes[at + static_cast<uint64_t>(i)] = static_cast<uint8_t>(value >> (8 * i));
 }
 
@@ -74,9 +86,16 @@ size_t readAt(int fd, void* into, size_t count, uint64_t offset)
 
 std::optional<WaveLayout> readWaveLayout(std::span<const uint8_t> head)
 {
-    if (head.size() < 12 || !tagAt(head, 0, "RIFF") || !tagAt(head, 8, "WAVE"))
+    if (head.size() < 12 || !(tagAt(head, 0, "RIFF") || tagAt(head, 0, "RF64")) || !tagAt(head, 8, "WAVE"))
         return std::nullopt;
     WaveLayout layout;
+    layout.riffSize = le32(head, 4);
+    if (tagAt(head, 0, "RF64")) {
+        if (head.size() < 20 + MinDs64Size || !tagAt(head, 12, "ds64") || le32(head, 16) < MinDs64Size)
+            return std::nullopt;
+        layout.ds64Offset = 20;
+        layout.riffSize = le64(head, 20);
+    }
     bool haveFormat = false;
     uint64_t chunk = 12;
     while (chunk + ChunkHeader <= head.size()) {
@@ -87,7 +106,7 @@ std::optional<WaveLayout> readWaveLayout(std::span<const uint8_t> head)
                 return std::nullopt;
             layout.dataOffset = body;
             layout.dataSizeOffset = chunk + 4;
-            layout.dataSize = size;
+            layout.dataSize = layout.ds64Offset && size == SizeInDs64 ? le64(head, *layout.ds64Offset + 8) : size;
             return layout;
         }
         if (tagAt(head, chunk, "fmt ")) {
@@ -124,17 +143,7 @@ GrowingWaveIo::GrowingWaveIo(int fd, const std::string& name) : fd_(fd)
     if (!layout)
         throw Failure(FailureCode::InvalidFileFormat, name + ": not a wave layout that can be followed");
     layout_ = *layout;
-    storedRiffSize_ = le32(head, 4);
-
-    // As much data as libsndfile counts without overflowing its frame numbers
-    // (GSM's are 32-bit) or a RIFF file's sizes.
-    const uint64_t blockLimit = std::min<uint64_t>((0x7FFFFFFFU - layout_.dataOffset) / layout_.blockAlign,
-                                                   std::numeric_limits<int32_t>::max() / layout_.framesPerBlock);
-    const uint64_t presentedData = blockLimit * layout_.blockAlign;
-    presentedLength_ = layout_.dataOffset + presentedData;
-    header_.assign(head.begin(), head.begin() + static_cast<ptrdiff_t>(layout_.dataOffset));
-    putLe32(header_, 4, static_cast<uint32_t>(presentedLength_ - 8));
-    putLe32(header_, layout_.dataSizeOffset, static_cast<uint32_t>(presentedData));
+    presentHeader(head);
 
     io_.get_filelen = &GrowingWaveIo::fileLength;
     io_.seek = &GrowingWaveIo::seekTo;
@@ -142,6 +151,30 @@ GrowingWaveIo::GrowingWaveIo(int fd, const std::string& name) : fd_(fd)
     io_.write = &GrowingWaveIo::refuseWrite;
     io_.tell = &GrowingWaveIo::tell;
     refresh();
+}
+
+void GrowingWaveIo::presentHeader(std::span<const uint8_t> head)
+{
+    // As much data as the sizes describe: 4 GiB in all for RIFF, far more for
+    // RF64; and for block codecs no more frames than libsndfile counts (GSM's
+    // frame numbers are 32-bit).
+    const uint64_t dataLimit = layout_.ds64Offset ? Rf64DataLimit : uint64_t{0xFFFFFFFFU} + ChunkHeader - layout_.dataOffset;
+    uint64_t blockLimit = dataLimit / layout_.blockAlign;
+    if (layout_.framesPerBlock > 1)
+        blockLimit = std::min<uint64_t>(blockLimit, std::numeric_limits<int32_t>::max() / layout_.framesPerBlock);
+    const uint64_t presentedData = blockLimit * layout_.blockAlign;
+    presentedLength_ = layout_.dataOffset + presentedData;
+    header_.assign(head.begin(), head.begin() + static_cast<ptrdiff_t>(layout_.dataOffset));
+    if (layout_.ds64Offset) {
+        putLe(header_, 4, SizeInDs64, 4);
+        putLe(header_, layout_.dataSizeOffset, SizeInDs64, 4);
+        putLe(header_, *layout_.ds64Offset, presentedLength_ - ChunkHeader, 8);
+        putLe(header_, *layout_.ds64Offset + 8, presentedData, 8);
+        putLe(header_, *layout_.ds64Offset + 16, blockLimit * layout_.framesPerBlock, 8);
+    } else {
+        putLe(header_, 4, presentedLength_ - ChunkHeader, 4);
+        putLe(header_, layout_.dataSizeOffset, presentedData, 4);
+    }
 }
 
 SF_VIRTUAL_IO* GrowingWaveIo::callbacks()
@@ -158,7 +191,7 @@ std::optional<uint64_t> GrowingWaveIo::currentLength() const
     return static_cast<uint64_t>(status.st_size);
 }
 
-int64_t GrowingWaveIo::framesIn(uint64_t fileLength, uint32_t dataBytes, uint64_t heldBlocks) const
+int64_t GrowingWaveIo::framesIn(uint64_t fileLength, uint64_t dataBytes, uint64_t heldBlocks) const
 {
     const uint64_t present = fileLength > layout_.dataOffset ? fileLength - layout_.dataOffset : 0;
     const uint64_t bytes = std::min<uint64_t>(present, dataBytes);
@@ -168,14 +201,37 @@ int64_t GrowingWaveIo::framesIn(uint64_t fileLength, uint32_t dataBytes, uint64_
     return static_cast<int64_t>((blocks - std::min(blocks, heldBlocks)) * layout_.framesPerBlock);
 }
 
+// A chunk header at `at` (four printable characters) whose chunk ends the file.
+bool GrowingWaveIo::chunkEndsFileAt(uint64_t at, uint64_t fileLength) const
+{
+    std::array<uint8_t, ChunkHeader> bytes{};
+    if (readAt(fd_, bytes.data(), bytes.size(), at) != bytes.size())
+        return false;
+    if (!std::all_of(bytes.begin(), bytes.begin() + 4, [](uint8_t c) { return c >= 0x20 && c <= 0x7E; }))
+        return false;
+    const uint64_t end = at + ChunkHeader + le32(bytes, 4);
+    return end == fileLength || end + 1 == fileLength;
+}
+
 void GrowingWaveIo::takeLength(uint64_t heldBlocks)
 {
-    if (const std::optional<uint64_t> length = currentLength()) {
-        const int64_t now = framesIn(*length, std::numeric_limits<uint32_t>::max(), heldBlocks);
-        // A share may report an older length for a moment; what was there stays there.
-        if (now > frames_.load(std::memory_order_relaxed))
-            frames_.store(now, std::memory_order_release);
+    const std::optional<uint64_t> length = currentLength();
+    if (!length)
+        return;
+    // A logger may append a chunk (LIST, id3) after the audio before it writes
+    // the true sizes: what it wrote since the last look is then that chunk,
+    // after the pad byte of an odd-sized audio stretch. Its bytes are no samples.
+    if (!audioEnd_ && lastLength_ > layout_.dataOffset && *length > lastLength_) {
+        const bool padded = ((lastLength_ - layout_.dataOffset) & 1U) != 0;
+        if (chunkEndsFileAt(lastLength_, *length) || (padded && chunkEndsFileAt(lastLength_ + 1, *length)))
+            audioEnd_ = lastLength_;
     }
+    lastLength_ = std::max(lastLength_, *length);
+    const uint64_t audible = audioEnd_ ? std::min(*length, *audioEnd_) : *length;
+    const int64_t now = framesIn(audible, std::numeric_limits<uint64_t>::max(), audioEnd_ ? 0 : heldBlocks);
+    // A share may report an older length for a moment; what was there stays there.
+    if (now > frames_.load(std::memory_order_relaxed))
+        frames_.store(now, std::memory_order_release);
 }
 
 int64_t GrowingWaveIo::readableFrom(int64_t position, int64_t wanted) const
@@ -199,7 +255,7 @@ bool GrowingWaveIo::refresh()
 bool GrowingWaveIo::headerBehindFile() const
 {
     const std::optional<uint64_t> length = currentLength();
-    return length && storedRiffSize_ + ChunkHeader < *length && layout_.dataOffset + layout_.dataSize < *length;
+    return length && layout_.riffSize + ChunkHeader < *length && layout_.dataOffset + layout_.dataSize < *length;
 }
 
 bool GrowingWaveIo::settleIfFinished()

@@ -13,11 +13,13 @@
 
 namespace tarnveil {
 
-// Where the samples of a RIFF WAVE file lie and how they are cut into blocks.
+// Where the samples of a RIFF or RF64 WAVE file lie and how they are cut into blocks.
 struct WaveLayout {
     uint64_t dataOffset = 0;     // first byte of the samples
     uint64_t dataSizeOffset = 0; // the data chunk's size field
-    uint32_t dataSize = 0;       // as the header says it (stale while the file is recorded)
+    uint64_t dataSize = 0;       // as the header says it (stale while the file is recorded)
+    uint64_t riffSize = 0;       // as the header says it
+    std::optional<uint64_t> ds64Offset; // RF64: the 64-bit RIFF size, data size and frame count
     uint16_t formatTag = 0;
     uint32_t sampleRate = 0;
     uint16_t blockAlign = 0;     // bytes of one block: one frame, or one GSM block
@@ -26,8 +28,8 @@ struct WaveLayout {
 };
 
 // Walks the chunks of `head`, the first bytes of a file, up to the data chunk.
-// std::nullopt unless they are RIFF WAVE with a format chunk of at least 16
-// bytes before the data chunk, all within `head`.
+// std::nullopt unless they are RIFF (or RF64, with its ds64 chunk first) WAVE
+// with a format chunk of at least 16 bytes before the data chunk, all within `head`.
 std::optional<WaveLayout> readWaveLayout(std::span<const uint8_t> head);
 
 // Shows libsndfile a log that the logger is still recording, through its
@@ -35,7 +37,10 @@ std::optional<WaveLayout> readWaveLayout(std::span<const uint8_t> head);
 // served from memory with sizes that let the data run on far beyond the file's
 // end, so that stale sizes never stop the decoder. Whoever reads must therefore
 // ask only for frames() frames: those lie wholly in the file. frames() grows with
-// refresh() and stops at the true size once the logger has finished the file.
+// refresh() and stops at the true size once the logger has finished the file,
+// or where its audio ends once a chunk has been appended after it.
+//
+// A RIFF log is followed to the 4 GiB its sizes can describe, an RF64 one past it.
 class GrowingWaveIo final : public LogGrowth {
 public:
     // `fd` stays the caller's and must outlive this. Throws Failure
@@ -70,16 +75,19 @@ private:
     static sf_count_t refuseWrite(const void* data, sf_count_t count, void* self);
     static sf_count_t tell(void* self);
 
-    int64_t framesIn(uint64_t fileLength, uint32_t dataBytes, uint64_t heldBlocks) const;
+    int64_t framesIn(uint64_t fileLength, uint64_t dataBytes, uint64_t heldBlocks) const;
     void takeLength(uint64_t heldBlocks);
     std::optional<uint64_t> currentLength() const;
+    bool chunkEndsFileAt(uint64_t at, uint64_t fileLength) const;
+    void presentHeader(std::span<const uint8_t> head);
 
     int fd_;
     WaveLayout layout_;
-    uint32_t storedRiffSize_ = 0;
     std::vector<uint8_t> header_; // as presented to libsndfile
     uint64_t presentedLength_ = 0;
     sf_count_t offset_ = 0;
+    uint64_t lastLength_ = 0;            // the file's length at the last look
+    std::optional<uint64_t> audioEnd_;   // where a chunk appended after the audio begins
     SF_VIRTUAL_IO io_{};
     std::atomic<int64_t> frames_{0};
     std::atomic<bool> settled_{false};

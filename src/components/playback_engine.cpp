@@ -14,13 +14,39 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 namespace tarnveil {
 
+// The seam notice's way back to the engine. A released reader may still mark a
+// seam after the engine has let it go or has been destroyed; once cut, the
+// notice reaches nothing.
+struct SeamRelay {
+    std::mutex mutex;
+    PlaybackEngine* engine = nullptr; // under mutex; null once cut
+    QObject* target = nullptr;        // under mutex
+
+    void notify()
+    {
+        std::lock_guard lock(mutex);
+        if (engine != nullptr)
+            QMetaObject::invokeMethod(target, [engine = engine] { engine->watchSeams(); }, Qt::QueuedConnection);
+    }
+    void cut()
+    {
+        std::lock_guard lock(mutex);
+        engine = nullptr;
+        target = nullptr;
+    }
+};
+
 namespace {
 // How often the GUI thread looks whether the seam into the next log has been heard.
 constexpr int SeamPollMs = 10;
+// How often the GUI thread looks whether the reader is stuck on the drive.
+constexpr int DriveWatchMs = 250;
 
 // The GUI thread waits on the reader no longer than this: a reader stuck on a
 // share that has stopped answering must not freeze the console.
@@ -60,10 +86,15 @@ PlaybackEngine::PlaybackEngine(std::function<void()> ended)
 {
 }
 
-PlaybackEngine::~PlaybackEngine()
+PlaybackEngine::~PlaybackEngine() noexcept
 {
     acceptingCompletions_.store(false);
-    close();
+    try {
+        close();
+    } catch (const std::exception&) {
+        // No thread could be had to release the reader on: it was released
+        // here instead, and nothing more is left to do for an engine on its way out.
+    }
 }
 
 void PlaybackEngine::close()
@@ -71,6 +102,8 @@ void PlaybackEngine::close()
     stream_.reset();
     if (seamTimer_)
         seamTimer_->stop();
+    if (seamRelay_)
+        std::exchange(seamRelay_, nullptr)->cut();
     if (file_ || follow_ || reader_)
         releaseOwnedInBackground(ReleasedFile{std::move(file_), std::move(follow_), std::move(reader_)});
     state_ = State::Idle;
@@ -97,9 +130,10 @@ void PlaybackEngine::adopt(std::unique_ptr<SoundFile> opened, const std::filesys
     try {
         if (liveLog) {
             follow_ = std::make_unique<LiveFollow>(*file_, file, std::move(liveLog));
-            follow_->setSeamNotice([this] {
-                QMetaObject::invokeMethod(completionTarget_.get(), [this] { watchSeams(); }, Qt::QueuedConnection);
-            });
+            seamRelay_ = std::make_shared<SeamRelay>();
+            seamRelay_->engine = this;
+            seamRelay_->target = completionTarget_.get();
+            follow_->setSeamNotice([relay = seamRelay_] { relay->notify(); });
             follow_->aim();
         }
         reader_ = std::make_unique<FileReader>(*file_, tentative, 0, ++seekGeneration_, follow_.get());
@@ -222,6 +256,30 @@ void PlaybackEngine::watchSeams()
     seamTimer_->start();
 }
 
+// A share that stops answering only empties the ring, and the device plays
+// silence: the operator is told once per stall, and playback goes on when the
+// share answers.
+void PlaybackEngine::watchDrive()
+{
+    if (state_ != State::Playing) {
+        driveTimer_->stop();
+        return;
+    }
+    const int64_t since = reader_->onDriveSinceNs();
+    const uint64_t starved = reader_->feed().starvedPulls();
+    if (since != driveWatch_.onDriveSinceNs) {
+        driveWatch_ = DriveWatch{since, starved, false};
+        return;
+    }
+    const bool ranDry = starved != driveWatch_.starvedPulls;
+    const auto waited = std::chrono::nanoseconds(steadyNowNs() - since);
+    if (since == 0 || driveWatch_.reported || !ranDry || waited < DriveDeadline)
+        return;
+    driveWatch_.reported = true;
+    if (driveStalled_)
+        driveStalled_();
+}
+
 void PlaybackEngine::passHeardSeams(int64_t heardDeviceFrames)
 {
     while (const std::optional<std::filesystem::path> next = follow_->advance(seekGeneration_, heardDeviceFrames)) {
@@ -332,6 +390,12 @@ void PlaybackEngine::startStream()
         throw;
     }
     readerAtHeld_ = false;
+    if (!driveTimer_) {
+        driveTimer_ = std::make_unique<QTimer>();
+        driveTimer_->setInterval(DriveWatchMs);
+        QObject::connect(driveTimer_.get(), &QTimer::timeout, [this] { watchDrive(); });
+    }
+    driveTimer_->start();
 }
 
 void PlaybackEngine::haltStream()

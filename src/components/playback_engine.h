@@ -23,6 +23,7 @@ class AudioStream;
 class FileReader;
 class SoundFile;
 struct LevelReading;
+struct SeamRelay;
 
 struct PlaybackDropouts {
     uint64_t deviceUnderflows = 0; // buffers the device ran out of (PortAudio's output underflow)
@@ -39,7 +40,7 @@ public:
     // `ended` runs on the GUI thread, from the event queue, once a file played
     // to its end (or until its data ran out) has been heard.
     explicit PlaybackEngine(std::function<void()> ended);
-    ~PlaybackEngine();
+    ~PlaybackEngine() noexcept;
     PlaybackEngine(const PlaybackEngine&) = delete;
     PlaybackEngine& operator=(const PlaybackEngine&) = delete;
 
@@ -61,6 +62,9 @@ public:
     // Runs on the GUI thread when the seam into the next log has been heard;
     // positions and the length refer to that log from then on.
     void setLogChanged(std::function<void(const std::filesystem::path&)> changed) { logChanged_ = std::move(changed); }
+    // Runs on the GUI thread once a stall begins: while playing, the reader has
+    // waited DriveDeadline for the file's drive and what is heard ran dry.
+    void setDriveStalled(std::function<void()> stalled) { driveStalled_ = std::move(stalled); }
 
     int32_t lengthMs() const;
     int32_t positionMs() const;
@@ -92,6 +96,8 @@ public:
     PlaybackDropouts dropouts() const;
 
 private:
+    friend struct SeamRelay;
+
     struct CallbackLink {
         PlaybackFeed* feed = nullptr;
         double fallbackLatency = 0.0;
@@ -114,6 +120,7 @@ private:
     // The file positions and the length refer to: the one being heard.
     SoundFile& playingFile() const;
     void watchSeams();
+    void watchDrive();
     void passHeardSeams(int64_t heardDeviceFrames);
     void requestSeek(int64_t frame);
     bool waitUntilPrimed(std::chrono::milliseconds timeout);
@@ -124,6 +131,7 @@ private:
 
     std::function<void()> ended_;
     std::function<void(const std::filesystem::path&)> logChanged_;
+    std::function<void()> driveStalled_;
     // Receives the queued completion calls; destroyed with the engine, which
     // discards calls still queued.
     std::unique_ptr<QObject> completionTarget_;
@@ -132,9 +140,18 @@ private:
     std::optional<PortAudioSession> session_;
     std::unique_ptr<SoundFile> file_;
     std::unique_ptr<LiveFollow> follow_;
+    // Shared with the follower's seam notice, which may run after the engine has gone.
+    std::shared_ptr<SeamRelay> seamRelay_;
     std::unique_ptr<FileReader> reader_;
     // Polls for the seam into the next log while one lies ahead in the ring.
     std::unique_ptr<QTimer> seamTimer_;
+    // Looks for a reader stuck on the drive while playing.
+    std::unique_ptr<QTimer> driveTimer_;
+    struct DriveWatch {
+        int64_t onDriveSinceNs = 0; // the reader's wait being watched, 0 for none
+        uint64_t starvedPulls = 0;  // when the watch began
+        bool reported = false;
+    } driveWatch_;
     std::unique_ptr<AudioStream> stream_;
     CallbackLink link_;
     State state_ = State::Idle;

@@ -211,4 +211,11 @@ void PlaybackFeed::takeHeardPeaks(int64_t nowNs, float (&peaks)[2])
     }
 }
 
+void PlaybackFeed::dropQueuedPeaks()
+{
+    holdingNextPeaks_ = false;
+    while (peakQueue_.pop(nextPeaks_)) {
+    }
+}
+
 } // namespace tarnveil

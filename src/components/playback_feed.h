@@ -94,6 +94,10 @@ public:
     // buffers whose loudest sample has been heard by `nowNs` and not taken yet.
     // Buffers heard long ago (while nobody asked) are left out.
     void takeHeardPeaks(int64_t nowNs, float (&peaks)[2]);
+    // The meter's thread, once the stream has stopped: a stopped device drops
+    // what it held unheard, so the peaks still waiting to be shown are dropped
+    // too; the next run's peaks come in time of their own.
+    void dropQueuedPeaks();
 
 private:
     void takeSegment(uint64_t generation, int64_t nowNs);

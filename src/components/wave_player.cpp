@@ -21,6 +21,7 @@ WavePlayer::WavePlayer(QObject* parent)
         fileName_ = file;
         QMetaObject::invokeMethod(this, [this, file] { emit LogChanged(file); }, Qt::QueuedConnection);
     });
+    engine_->setDriveStalled([this] { post(&WavePlayer::DriveStalled); });
 }
 
 WavePlayer::~WavePlayer() = default;

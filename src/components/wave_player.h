@@ -46,6 +46,8 @@ struct LevelReading {
 //  - LogChanged when playback following a live log has gone on into the next
 //    log and its first sample is heard; FileName, Length and Position refer to
 //    that log from then on.
+//  - DriveStalled once the reader has waited DriveDeadline on the file's drive
+//    while what is heard ran dry; playback goes on when the drive answers.
 // Stop while idle, Resume unless paused, and Pause raise nothing. Samples
 // reach the device as 32-bit floats, at the file's rate unless the device
 // refuses it.
@@ -105,6 +107,7 @@ signals:
     void PlaybackRunning();
     void PlaybackStopped();
     void LogChanged(const std::filesystem::path& file);
+    void DriveStalled();
 
 private:
     void post(void (WavePlayer::*event)());

@@ -57,6 +57,14 @@ void writeLe32At(int fd, uint32_t value, uint64_t offset, const std::string& nam
     }
 }
 
+struct stat statOf(int fd, const std::string& name)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        throw failureFromErrno(errno, name);
+    return info;
+}
+
 bool isFolder(const std::filesystem::path& path)
 {
     struct stat info {};
@@ -98,22 +106,24 @@ void rewriteSizes(const std::string& logPath, const std::filesystem::path& log)
     UniqueFd fd(::open(log.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
     if (!fd)
         throw failureFromErrno(errno, logPath);
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0)
-        throw failureFromErrno(errno, logPath);
+    const struct stat info = statOf(fd.get(), logPath);
     if (!S_ISREG(info.st_mode))
         return;
-    const auto length = static_cast<uint64_t>(info.st_size);
 
-    std::vector<uint8_t> head(std::min<uint64_t>(length, WaveHeaderReadLimit));
+    std::vector<uint8_t> head(std::min<uint64_t>(static_cast<uint64_t>(info.st_size), WaveHeaderReadLimit));
     head.resize(readAt(fd.get(), head.data(), head.size(), 0, logPath));
+    // The sizes come from the length of this moment and the fields are read
+    // again now, as late as can be: the logger may finish the log at any time
+    // (reading the head from a share takes a while), and its sizes must stand.
+    const auto length = static_cast<uint64_t>(statOf(fd.get(), logPath).st_size);
     const std::optional<WaveSizeFix> fix = locateWaveSizes(head, length);
     if (!fix)
         return;
-    // Read again now, as late as can be: the logger may finish the log at any moment.
     if (storedLe32At(fd.get(), 4, logPath) >= fix->riffSize
         || storedLe32At(fd.get(), fix->dataSizeOffset, logPath) >= fix->dataSize)
         return;
+    // The two fields are never adjacent (the format chunk lies between them),
+    // and the bytes between are not ours to write back: two writes.
     writeLe32At(fd.get(), fix->riffSize, 4, logPath);
     writeLe32At(fd.get(), fix->dataSize, fix->dataSizeOffset, logPath);
 }

@@ -329,6 +329,8 @@ void mnuMenu::connectHandlers()
             guarded([playback] { playback->WavePlayer_PlaybackRunning(); }));
     connect(WavePlayer, &WavePlayer::PlaybackStopped, this,
             guarded([playback] { playback->WavePlayer_PlaybackStopped(); }));
+    connect(WavePlayer, &WavePlayer::DriveStalled, this,
+            guarded([playback] { playback->WavePlayer_DriveStalled(); }));
     connect(WavePlayer, &WavePlayer::LogChanged, this, [this, playback](const std::filesystem::path& file) {
         runHandler([this, playback, &file] {
             const std::string listedName = LoggerPlaces::of(module_).listedName(file);

@@ -8,6 +8,7 @@
 #include "console/log_opening.h"
 #include "console/newest_growing_log.h"
 #include "console/module1.h"
+#include "platform/drive_map.h"
 #include "windows/error_window.h"
 
 #include <QLabel>
@@ -147,9 +148,9 @@ void PlaybackControl::playOpenedLog(OpenedLog& opened, const std::filesystem::pa
     player.setDeviceID(static_cast<int32_t>(module_.PlayDevice));
     LiveLogSource liveLog;
     if (module_.CurrentLogPath == state_.SelectedLogPath) {
-        // The player asks on its reader thread, so it gets copies, not the
-        // settings that the preferences window may change meanwhile.
-        liveLog = [&drives = module_.drives, drive = module_.LoggerDrive] { return currentLiveLog(drives, drive); };
+        // The player asks on its reader thread, which may outlive the console
+        // (a released reader on a frozen share): it gets copies of everything.
+        liveLog = [drives = module_.drives, drive = module_.LoggerDrive] { return currentLiveLog(drives, drive); };
     } else if (opened.followNewestIn) {
         liveLog = NewestGrowingLog(*opened.followNewestIn);
     }
@@ -228,6 +229,12 @@ void PlaybackControl::WavePlayer_PlaybackStopped()
     controls_.lblDown->setText(QStringLiteral("     "));
     controls_.lblTime->setText(QStringLiteral("    "));
     controls_.cmdPlay->setFocus();
+}
+
+void PlaybackControl::WavePlayer_DriveStalled()
+{
+    frmError::report(QString::fromStdString(
+        Failure(FailureCode::DeviceIoError, state_.SelectedLogPath + " does not answer").message()));
 }
 
 void PlaybackControl::WavePlayer_LogChanged(const std::string& listedName)

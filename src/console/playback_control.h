@@ -39,6 +39,9 @@ public:
 
     void WavePlayer_PlaybackRunning();
     void WavePlayer_PlaybackStopped();
+    // The log's drive has stopped answering under playback: the operator is
+    // told, and the playback goes on when it answers.
+    void WavePlayer_DriveStalled();
     // Playback following the live log has gone on into the next log, named
     // as the log list names it.
     void WavePlayer_LogChanged(const std::string& listedName);

@@ -113,7 +113,10 @@ std::optional<QDateTime> startFromBext(std::string_view originationDate, std::st
     const auto rate = static_cast<uint64_t>(sampleRate);
     const auto sinceMidnightMs =
         static_cast<int64_t>((timeReference / rate) * 1000 + (timeReference % rate) * 1000 / rate);
-    QDateTime start = QDateTime(date, QTime(0, 0), Qt::LocalTime).addMSecs(sinceMidnightMs % MsPerDay);
+    // The reference is the wall-clock time of day counted in samples, not the
+    // time elapsed since midnight: on a day the clocks change, the two differ by an hour.
+    const QTime timeOfDay = QTime::fromMSecsSinceStartOfDay(static_cast<int>(sinceMidnightMs % MsPerDay));
+    QDateTime start(date, timeOfDay, Qt::LocalTime);
     if (origination) {
         const int64_t apart = origination->msecsTo(start);
         if (apart > MsPerDay / 2)
@@ -124,19 +127,28 @@ std::optional<QDateTime> startFromBext(std::string_view originationDate, std::st
     return start;
 }
 
-std::optional<QDateTime> startFromPath(std::string_view relativePath)
+namespace {
+
+// A start to the second in the file name. The longest forms first: a shorter
+// one may match the start of a longer name ("YYYY-MM-DD-hh" in "2026-12-07-16-30-00").
+std::optional<QDateTime> fullStartInName(std::string_view name)
 {
-    const size_t slash = relativePath.find_last_of("/\\");
-    const std::string_view name = slash == std::string_view::npos ? relativePath : relativePath.substr(slash + 1);
-    // The full forms first: "YYYY-MM-DD-HH" is also the start of other names.
     static constexpr std::array<std::string_view, 5> NamePatterns{
-        "YYYY-MM-DD_hh-mm-ss", "YYYYMMDD_hhmmss", "YYYYMMDD-hhmmss", "YYYY-MM-DD hh.mm.ss", "YYYY-MM-DD-hh",
+        "YYYY-MM-DD_hh-mm-ss", "YYYY-MM-DD-hh-mm-ss", "YYYY-MM-DD hh.mm.ss", "YYYYMMDD_hhmmss", "YYYYMMDD-hhmmss",
     };
     for (std::string_view pattern : NamePatterns) {
         const QDateTime found = findPattern(name, pattern);
         if (found.isValid())
             return found;
     }
+    return std::nullopt;
+}
+
+// The hour alone, from the file name or from dated folders.
+std::optional<QDateTime> hourInPath(std::string_view relativePath, size_t slash, std::string_view name)
+{
+    if (const QDateTime found = findPattern(name, "YYYY-MM-DD-hh"); found.isValid())
+        return found;
     if (slash == std::string_view::npos)
         return std::nullopt;
     // Dated folders: the date and the hour are whole folder names.
@@ -147,6 +159,25 @@ std::optional<QDateTime> startFromPath(std::string_view relativePath)
             return found;
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<QDateTime> startFromPath(std::string_view relativePath, const QDateTime& modified, int64_t lengthMs)
+{
+    const size_t slash = relativePath.find_last_of("/\\");
+    const std::string_view name = slash == std::string_view::npos ? relativePath : relativePath.substr(slash + 1);
+    if (std::optional<QDateTime> full = fullStartInName(name))
+        return full;
+    const std::optional<QDateTime> hour = hourInPath(relativePath, slash, name);
+    if (!hour)
+        return std::nullopt;
+    // A logger that started late in the hour: the file's own time tells when,
+    // as long as it falls inside the hour the path gives.
+    const QDateTime fromFile = startFromModification(modified, lengthMs);
+    if (fromFile >= *hour && fromFile < hour->addSecs(3600))
+        return fromFile;
+    return hour;
 }
 
 QDateTime startFromModification(const QDateTime& modified, int64_t lengthMs)

@@ -54,7 +54,7 @@ LogSpan probeLog(const std::filesystem::path& logFolder, const QByteArray& name,
                               info.samplerate);
     }
     if (!start)
-        start = startFromPath(name.toStdString());
+        start = startFromPath(name.toStdString(), source.modified(), span.lengthMs());
     if (!start)
         start = startFromModification(source.modified(), span.lengthMs());
     span.startMs = start->toMSecsSinceEpoch();

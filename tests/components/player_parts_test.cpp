@@ -1,6 +1,8 @@
 #include "components/channel_mixer.h"
 #include "components/file_reader.h"
 #include "components/live_follow.h"
+#include "components/log_growth.h"
+#include "components/playback_engine.h"
 #include "components/playback_feed.h"
 #include "components/ring_buffer.h"
 #include "components/sound_file.h"
@@ -12,6 +14,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <fstream>
+#include <future>
 #include <numeric>
 #include <random>
 #include <thread>
@@ -137,6 +141,38 @@ int64_t frameAt(const std::vector<float>& samples, size_t frame)
                    static_cast<int16_t>(std::lround(samples[frame * 2 + 1] * 32768.0F)));
 }
 
+// Writes `bytes` at `offset` of `file`, leaving the rest as it is.
+void writeAt(const std::filesystem::path& file, uint64_t offset, const std::vector<uint8_t>& bytes)
+{
+    std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
+    out.seekp(static_cast<std::streamoff>(offset));
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void appendBytes(const std::filesystem::path& file, const std::vector<uint8_t>& bytes)
+{
+    writeAt(file, std::filesystem::file_size(file), bytes);
+}
+
+std::vector<uint8_t> le32Bytes(uint32_t value)
+{
+    return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
+            static_cast<uint8_t>(value >> 24)};
+}
+
+// The header of a 16-bit stereo 48 kHz RF64 log being recorded: every size stale at 0.
+std::vector<uint8_t> recordingRf64Header()
+{
+    std::vector<uint8_t> pcm = pcmWavImage(48000, 2, 16, {});
+    std::vector<uint8_t> header{'R', 'F', '6', '4', 0xFF, 0xFF, 0xFF, 0xFF, 'W', 'A', 'V', 'E',
+                                'd', 's', '6', '4', 28, 0, 0, 0};
+    header.resize(header.size() + 28, 0);
+    header.insert(header.end(), pcm.begin() + 12, pcm.end());
+    const size_t dataSizeField = header.size() - 4;
+    std::fill(header.begin() + static_cast<ptrdiff_t>(dataSizeField), header.end(), 0xFF);
+    return header;
+}
+
 } // namespace
 
 TEST(FileReader, EveryBufferHoldsTheFramesItsSnapshotClaimsAcrossSeeks)
@@ -233,4 +269,97 @@ TEST(LiveFollow, GoesIntoTheLogTheLoggerMovedOnToEvenWhenItHasStoppedSince)
     EXPECT_EQ(follow.readerFile().frames(), 400);
     step = follow.next(400, 1000);
     EXPECT_EQ(step.kind, LiveFollow::Step::Kind::End);
+}
+
+// The share froze while the reader asked for the live log, the console closed,
+// then the share answered and the reader rotated into the next log: the seam
+// it marks must reach nothing of the engine that is gone (ASan tells).
+TEST(LiveFollow, AReleasedReaderThatRotatesAfterTheEngineHasGoneTouchesNothingOfIt)
+{
+    TempDir dir;
+    const auto first = dir / "a.wav";
+    const auto second = dir / "b.wav";
+    writePositionWav(first, 8000, 800, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    writePositionWav(second, 8000, 400, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    std::promise<void> engineGone;
+    std::promise<void> asking;
+    // Destroyed with the source, so with the released reader's follower.
+    auto sourceAlive = std::make_shared<int>(0);
+    const std::weak_ptr<int> sourceWatch = sourceAlive;
+    {
+        PlaybackEngine engine([] {});
+        engine.open(first, [&, gone = engineGone.get_future().share(), sourceAlive,
+                            asked = std::make_shared<int>(0)]() -> std::optional<std::filesystem::path> {
+            if (++*asked == 1) {
+                asking.set_value();
+                gone.wait();
+            }
+            return second;
+        });
+        asking.get_future().wait();
+    }
+    sourceAlive.reset();
+    engineGone.set_value();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!sourceWatch.expired() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(sourceWatch.expired()) << "the released reader never ended";
+}
+
+// 96 kHz float stereo passes 2 GiB after 46 minutes: a RIFF log is followed up
+// to the 4 GiB its sizes describe, an RF64 log beyond. The files are sparse.
+TEST(GrowingWaveLog, IsFollowedPastTwoGibibytesAsRiffAndPastFourAsRf64)
+{
+    for (const bool rf64 : {false, true}) {
+        SCOPED_TRACE(rf64 ? "RF64" : "RIFF");
+        TempDir dir;
+        const auto log = dir / "live.wav";
+        const std::vector<uint8_t> header = rf64 ? recordingRf64Header() : pcmWavImage(48000, 2, 16, {});
+        writeBytes(log, header);
+        const uint64_t length = rf64 ? 5'000'000'000ULL : 3'000'000'000ULL;
+        std::filesystem::resize_file(log, length);
+        SoundFile file(log, SoundFile::Growth::Growing);
+        ASSERT_NE(file.growing(), nullptr);
+        EXPECT_EQ(file.frames(), static_cast<int64_t>((length - header.size()) / 4));
+
+        // The logger records on; its newest frame is heard.
+        const auto frames = static_cast<int64_t>((length - header.size()) / 4) + 1000;
+        writeAt(log, header.size() + static_cast<uint64_t>(frames - 1) * 4, {0x00, 0x40, 0x00, 0xC0});
+        EXPECT_TRUE(file.growing()->refresh());
+        EXPECT_EQ(file.frames(), frames);
+        ASSERT_TRUE(file.seek(frames - 1));
+        float last[2] = {};
+        ASSERT_EQ(file.read(last, 1), 1);
+        EXPECT_FLOAT_EQ(last[0], 0.5F);
+        EXPECT_FLOAT_EQ(last[1], -0.5F);
+    }
+}
+
+// A logger that appends a LIST chunk after the audio and writes the true sizes
+// only after that: the chunk is never taken for samples, before or after.
+TEST(GrowingWaveLog, AChunkAppendedAfterTheAudioIsNoSamples)
+{
+    TempDir dir;
+    const auto log = dir / "live.wav";
+    writeBytes(log, pcmWavImage(8000, 1, 16, std::vector<uint8_t>(800, 0)));
+    writeAt(log, 4, le32Bytes(36));
+    writeAt(log, 40, le32Bytes(0));
+    SoundFile file(log, SoundFile::Growth::Growing);
+    LogGrowth& growth = *file.growing();
+    EXPECT_EQ(growth.frames(), 400);
+
+    appendBytes(log, std::vector<uint8_t>(200, 0));
+    EXPECT_TRUE(growth.refresh());
+    EXPECT_EQ(growth.frames(), 500);
+    std::vector<uint8_t> list{'L', 'I', 'S', 'T', 26, 0, 0, 0, 'I', 'N', 'F', 'O', 'I', 'S', 'F', 'T', 14, 0, 0, 0};
+    const std::string software = "tarnveil-1.0.0";
+    list.insert(list.end(), software.begin(), software.end());
+    appendBytes(log, list);
+    growth.refresh();
+    EXPECT_EQ(growth.frames(), 500) << "the LIST chunk was taken for samples";
+
+    writeAt(log, 4, le32Bytes(static_cast<uint32_t>(std::filesystem::file_size(log) - 8)));
+    writeAt(log, 40, le32Bytes(1000));
+    EXPECT_TRUE(growth.settleIfFinished());
+    EXPECT_EQ(growth.frames(), 500);
 }

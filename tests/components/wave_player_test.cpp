@@ -655,6 +655,44 @@ TEST_F(ServerPlayerTest, MeterShowsAClickWhenItIsHeardNotWhenItIsQueued)
     EXPECT_LE(quietUntil, 1000 + 5) << "the click had been heard, yet the meter did not show it";
 }
 
+// Pause and a seek drop what the device held unheard; the meter must not show
+// it afterwards. Everything played after the move is silent here.
+TEST_F(ServerPlayerTest, MeterShowsNothingOfWhatAPauseOrASeekLeftUnheard)
+{
+    // Silent for 5 s, then a loud square for 5 s.
+    std::vector<uint8_t> data(48000 * 10 * 2 * 2, 0);
+    for (size_t frame = 48000 * 5; frame < 48000 * 10; ++frame) {
+        const uint8_t high = frame % 48 < 24 ? 0x60 : 0xA0;
+        data[frame * 4 + 1] = data[frame * 4 + 3] = high;
+    }
+    writeBytes(dir / "step.wav", pcmWavImage(48000, 2, 16, data));
+    player.setFileName(dir / "step.wav");
+    const auto loudUntilNow = [&] {
+        return waitUntil([&] { return player.takeLevels().peak[0] > 0.5F; }, 5000);
+    };
+    const auto loudestShownWithin = [&](int ms) {
+        float loudest = 0.0F;
+        waitUntil([&] {
+            loudest = std::max(loudest, player.takeLevels().peak[0]);
+            return false;
+        }, ms);
+        return loudest;
+    };
+
+    player.setPosition(6000);
+    player.Play();
+    ASSERT_TRUE(loudUntilNow());
+    player.Pause();
+    player.setPosition(1000);
+    player.Resume();
+    EXPECT_LT(loudestShownWithin(500), 0.1F) << "the meter showed audio the pause left unheard";
+
+    player.setPosition(7000);
+    ASSERT_TRUE(loudUntilNow());
+    player.setPosition(2000);
+    EXPECT_LT(loudestShownWithin(500), 0.1F) << "the meter showed audio the seek left unheard";
+}
+
 TEST_F(ServerPlayerTest, EndOfFileComesAfterTheLastSampleWasHeard)
 {
     writeToneWav(dir / "tone.wav", 48000, 2, 1.0, SF_FORMAT_WAV | SF_FORMAT_PCM_16);

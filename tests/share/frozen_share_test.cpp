@@ -10,6 +10,10 @@
 
 #include <sndfile.h>
 
+#include <fstream>
+#include <string>
+#include <vector>
+
 namespace tarnveil::test {
 namespace {
 
@@ -80,6 +84,50 @@ TEST_F(FrozenShareTest, AShareThatFreezesUnderPlaybackHoldsUpNeitherStopNorAnoth
     w.close();
     ASSERT_TRUE(waitFor([&] { return window.isNull(); }));
     EXPECT_TRUE(share.frozen()) << "Close waited for the share";
+}
+
+// The share freezes while the reader is well ahead of the ear, in a finished
+// log and in the live one, which CurFile names and whose header is stale: once
+// the reader has waited the deadline and the sound has run dry, the operator
+// is told, once; the console plays on when the share answers.
+TEST_F(FrozenShareTest, AShareThatStallsUnderPlaybackIsReportedOnceAndPlaysOnWhenItAnswers)
+{
+    if (!useSoundServer())
+        GTEST_SKIP() << "no sound server";
+    FuseShare& share = putDriveOnShare();
+    writePositionLog("done.wav", 120 * 48000, 48000);
+    const auto live = writePositionLog("live.wav", 120 * 48000, 48000);
+    const std::vector<uint8_t> staleSizes(4, 0);
+    std::fstream header(live, std::ios::in | std::ios::out | std::ios::binary);
+    header.seekp(40);
+    header.write(reinterpret_cast<const char*>(staleSizes.data()), 4);
+    header.close();
+    const std::string liveName = ":\\logger\\logs\\live.wav";
+    std::vector<char> curFile(128, 0);
+    curFile[0] = static_cast<char>(liveName.size());
+    std::copy(liveName.begin(), liveName.end(), curFile.begin() + 2);
+    std::ofstream(loggerDir / "logger" / "CurFile", std::ios::binary).write(curFile.data(), 128);
+    mnuMenu& w = openWindow();
+
+    for (const char* name : {"done.wav", "live.wav"}) {
+        SCOPED_TRACE(name);
+        selectLog(name);
+        ASSERT_TRUE(playSelected());
+        EXPECT_EQ(w.WavePlayer->isFollowing(), std::string(name) == "live.wav");
+        share.freeze();
+        ASSERT_TRUE(waitFor([] { return !errorMessage().isNull(); }, 15000)) << "the stall was never reported";
+        EXPECT_EQ(errorMessage(), "57 Device I/O error: L:\\logger\\logs\\" + QString(name) + " does not answer");
+        EXPECT_TRUE(share.frozen());
+        EXPECT_NE(module.PlayerOpen, 0) << "the playback ended";
+        closeErrorWindow();
+        EXPECT_FALSE(waitFor([] { return !errorMessage().isNull(); }, 1500)) << "the stall was reported again";
+
+        share.thaw();
+        const int32_t thawedAt = w.WavePlayer->Position();
+        EXPECT_TRUE(waitFor([&] { return w.WavePlayer->Position() > thawedAt + 1000; })) << "it did not play on";
+        QTest::mouseClick(w.cmdStop, Qt::LeftButton);
+        ASSERT_TRUE(waitFor([&] { return module.PlayerOpen == 0; }));
+    }
 }
 
 } // namespace

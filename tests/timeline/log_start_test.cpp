@@ -1,3 +1,5 @@
+#include "timeline/clip_plan.h"
+#include "timeline/clip_writer.h"
 #include "timeline/log_start.h"
 #include "timeline/log_timeline.h"
 
@@ -9,7 +11,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <tuple>
 
 namespace tarnveil::test {
 namespace {
@@ -59,6 +64,7 @@ TEST(LogStart, NamesAndDatedFoldersGiveTheStartInAnyFormat)
     const int wav = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     const Case cases[] = {
         {"2026-03-14_09-05-07.wav", wav, local(2026, 3, 14, 9, 5, 7)},
+        {"2026-03-14-09-05-07.wav", wav, local(2026, 3, 14, 9, 5, 7)},
         {"studio1_20260314_090507_b.wav", wav, local(2026, 3, 14, 9, 5, 7)},
         {"20260314-090507.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, local(2026, 3, 14, 9, 5, 7)},
         {"rec 2026-03-14 09.05.07 end.au", SF_FORMAT_AU | SF_FORMAT_PCM_16, local(2026, 3, 14, 9, 5, 7)},
@@ -90,6 +96,17 @@ TEST(LogStart, WithoutBextOrNameTheModificationTimeLessTheLengthIsTheStart)
         ASSERT_EQ(::utimensat(AT_FDCWD, (folder / name).c_str(), times, 0), 0);
         EXPECT_EQ(startOf(folder.path(), name), local(2026, 3, 14, 9, 0, 0));
     }
+    // A name that gives the hour alone: the file's time places the start in
+    // it, unless that falls outside the hour.
+    for (const auto& [name, modifiedAt, start] :
+         {std::tuple("2026-03-14-08.wav", local(2026, 3, 14, 9, 0, 10), local(2026, 3, 14, 8, 59, 44)),
+          std::tuple("2026-03-14-07.wav", local(2026, 3, 14, 9, 0, 10), local(2026, 3, 14, 7, 0, 0))}) {
+        SCOPED_TRACE(name);
+        writePositionWav(folder / name, Rate, 26 * Rate, 1);
+        const timespec times[2] = {{modifiedAt.toSecsSinceEpoch(), 0}, {modifiedAt.toSecsSinceEpoch(), 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (folder / name).c_str(), times, 0), 0);
+        EXPECT_EQ(startOf(folder.path(), name), start);
+    }
 }
 
 TEST(LogStart, BextComesFirstAndItsTimeReferenceIsExactToTheSample)
@@ -107,6 +124,54 @@ TEST(LogStart, BextComesFirstAndItsTimeReferenceIsExactToTheSample)
     // An empty bext says nothing; the name answers.
     writeBextWav(folder / "2026-03-14_09-05-07_c.wav", "\0\0\0\0\0\0\0\0\0", "\0\0\0\0\0\0\0", 0);
     EXPECT_EQ(startOf(folder.path(), "2026-03-14_09-05-07_c.wav"), local(2026, 3, 14, 9, 5, 7));
+}
+
+// The time zone of a test, put back afterwards.
+class TimeZone {
+public:
+    explicit TimeZone(const char* zone)
+    {
+        if (const char* before = std::getenv("TZ"))
+            saved_ = before;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~TimeZone()
+    {
+        if (saved_)
+            setenv("TZ", saved_->c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+    TimeZone(const TimeZone&) = delete;
+    TimeZone& operator=(const TimeZone&) = delete;
+
+private:
+    std::optional<std::string> saved_;
+};
+
+// On the days the clocks go forward and back, the time reference is the
+// wall-clock time of day (not the time since midnight), and a clip we save
+// reads back at the wall-clock time it was cut from.
+TEST(LogStart, BextTimesAreWallClockTimesOnDaysTheClocksChange)
+{
+    const TimeZone london("Europe/London");
+    for (const QDate day : {QDate(2026, 3, 29), QDate(2026, 10, 25)}) {
+        SCOPED_TRACE(day.toString(Qt::ISODate).toStdString());
+        TempDir folder;
+        const std::string date = day.toString(Qt::ISODate).toStdString();
+        writeBextWav(folder / "a.wav", date.c_str(), "03:00:00", uint64_t{3 * 3600} * Rate);
+        EXPECT_EQ(startOf(folder.path(), "a.wav"), local(day.year(), day.month(), day.day(), 3, 0, 0));
+
+        TempDir logs;
+        const std::string name = date + "_03-00-00.wav";
+        writePositionWav(logs / name, Rate, 60 * Rate);
+        const int64_t from = local(day.year(), day.month(), day.day(), 3, 0, 10).toMSecsSinceEpoch();
+        const ClipPlan plan = planClip(surveyLogs(logs.path(), {QByteArray::fromStdString(name)}, {}), from, from + 5000);
+        ASSERT_TRUE(writeClip(logs.path(), plan, SF_FORMAT_WAV | SF_FORMAT_PCM_16, folder / "clip.wav", {}));
+        EXPECT_EQ(startOf(folder.path(), "clip.wav").toMSecsSinceEpoch(), from);
+    }
 }
 
 } // namespace
