@@ -1,0 +1,153 @@
+#include "loudness/log_measurement.h"
+#include "loudness/silences.h"
+
+#include "support/temp_dir.h"
+
+#include <ebur128.h>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <numbers>
+
+namespace tarnveil::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int Rate = 48000;
+
+// A stretch of a generated log: a 1 kHz sine at `dbfs` (peak), or silence.
+struct Piece {
+    double seconds;
+    std::optional<double> dbfs;
+};
+
+void writeLog(const fs::path& file, int channels, const std::vector<Piece>& pieces)
+{
+    SF_INFO info{};
+    info.samplerate = Rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+    SNDFILE* handle = sf_open(file.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(handle, nullptr);
+    int64_t frame = 0;
+    for (const Piece& piece : pieces) {
+        const auto frames = static_cast<int64_t>(std::llround(piece.seconds * Rate));
+        const double amplitude = piece.dbfs ? std::pow(10.0, *piece.dbfs / 20) : 0.0;
+        std::vector<float> samples(static_cast<size_t>(frames * channels));
+        for (int64_t i = 0; i < frames; ++i, ++frame)
+            for (int c = 0; c < channels; ++c)
+                samples[static_cast<size_t>(i * channels + c)] =
+                    static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * 1000.0 * frame / Rate));
+        ASSERT_EQ(sf_writef_float(handle, samples.data(), frames), frames);
+    }
+    sf_close(handle);
+}
+
+LoudnessProfile measure(const fs::path& file)
+{
+    const std::atomic<bool> cancelled{false};
+    LogMeasurement measurement(file, false);
+    EXPECT_TRUE(measurement.readOn(cancelled));
+    return measurement.profile();
+}
+
+// The reference tone of EBU Tech 3341: a 1 kHz sine at -23 dBFS in both
+// channels reads -23 LUFS. A mono log counts as heard on both speakers.
+TEST(LoudnessProfile, ReferenceTonesMeasureTheirLevel)
+{
+    TempDir folder;
+    for (const double level : {-23.0, -33.0}) {
+        for (const int channels : {2, 1}) {
+            SCOPED_TRACE(testing::Message() << level << " dBFS, " << channels << " channels");
+            const fs::path file = folder / "tone.wav";
+            writeLog(file, channels, {{20, level}});
+            const LoudnessProfile profile = measure(file);
+            EXPECT_NEAR(profile.integrated, level, 0.1);
+            EXPECT_NEAR(profile.maxPeak, level, 0.05);
+            EXPECT_NEAR(profile.range, 0, 0.1);
+            ASSERT_EQ(profile.steps(), 200U);
+            EXPECT_NEAR(profile.shortTerm.back(), level, 0.1);
+            EXPECT_NEAR(profile.momentary[100], level, 0.1);
+            EXPECT_NEAR(profile.peak[100], level, 0.05);
+        }
+    }
+}
+
+// The gates are ours, over the library's 100 ms steps: they must agree with
+// the library's own integrated loudness and loudness range on a programme
+// whose level moves, pauses included (which the gates leave out).
+TEST(LoudnessProfile, GatedMeasuresAgreeWithTheLibrarysOwn)
+{
+    TempDir folder;
+    const fs::path file = folder / "programme.wav";
+    writeLog(file, 2, {{8, -18}, {5, -30}, {6, std::nullopt}, {12, -24}, {4, -41}, {9, -27}, {3, -75}, {7, -21}});
+
+    SF_INFO info{};
+    SNDFILE* handle = sf_open(file.c_str(), SFM_READ, &info);
+    ASSERT_NE(handle, nullptr);
+    std::vector<float> samples(static_cast<size_t>(info.frames * info.channels));
+    sf_readf_float(handle, samples.data(), info.frames);
+    sf_close(handle);
+    ebur128_state* reference = ebur128_init(2, Rate, EBUR128_MODE_I | EBUR128_MODE_LRA);
+    ebur128_add_frames_float(reference, samples.data(), static_cast<size_t>(info.frames));
+    double integrated = 0, range = 0;
+    ebur128_loudness_global(reference, &integrated);
+    ebur128_loudness_range(reference, &range);
+    ebur128_destroy(&reference);
+
+    const LoudnessProfile profile = measure(file);
+    EXPECT_NEAR(profile.integrated, integrated, 0.05);
+    EXPECT_NEAR(profile.range, range, 0.05);
+    EXPECT_GT(profile.range, 5.0);
+}
+
+// Silences are found within one step of where they were written: inside a
+// log, at its very start and end, and across the seam of two consecutive
+// logs, where they make one stretch; a gap between logs ends a stretch.
+TEST(LoudnessProfile, SilencesAreFoundWhereTheyAreAlsoAcrossTwoLogs)
+{
+    TempDir folder;
+    writeLog(folder / "a.wav", 2, {{1.5, std::nullopt}, {10.25, -20}, {12.34, std::nullopt}, {3, -60}, {4.0, -20},
+                                   {15.5, std::nullopt}});
+    writeLog(folder / "b.wav", 2, {{20.05, std::nullopt}, {30, -20}, {11, std::nullopt}});
+    writeLog(folder / "c.wav", 2, {{12, std::nullopt}, {5, -20}});
+
+    auto profiled = [&](const char* name, int64_t startMs) {
+        LogSpan span;
+        span.name = name;
+        span.startMs = startMs;
+        return ProfiledLog{span, std::make_shared<LoudnessProfile>(measure(folder / name))};
+    };
+    const int64_t t0 = 1'800'000'000'000;
+    const ProfiledLog a = profiled("a.wav", t0);
+    const ProfiledLog b = profiled("b.wav", t0 + a.profile->lengthMs() + 400);
+    const ProfiledLog c = profiled("c.wav", t0 + a.profile->lengthMs() + 400 + b.profile->lengthMs() + 5000);
+
+    const std::vector<SilentStretch> found = findSilences({a, b, c}, -50, 10'000);
+    struct Expected {
+        int64_t startMs, endMs;
+        const char* log;
+    };
+    const int64_t aEnd = t0 + a.profile->lengthMs();
+    const int64_t bStart = b.span.startMs;
+    const Expected expected[] = {
+        {t0 + 11'750, t0 + 27'090, "a.wav"}, // the -60 dBFS tone counts as silence
+        {aEnd - 15'500, bStart + 20'050, "a.wav"},
+        {bStart + 50'050, bStart + 61'050, "b.wav"},
+        {c.span.startMs, c.span.startMs + 12'000, "c.wav"},
+    };
+    ASSERT_EQ(found.size(), std::size(expected));
+    for (size_t i = 0; i < found.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_NEAR(found[i].startMs, expected[i].startMs, 100);
+        EXPECT_NEAR(found[i].endMs, expected[i].endMs, 100);
+        EXPECT_EQ(found[i].log, expected[i].log);
+    }
+    // The short silence at the start of a.wav is shorter than the minimum.
+    EXPECT_EQ(findSilences({a}, -50, 1'000).front().startMs, t0);
+}
+
+} // namespace
+} // namespace tarnveil::test
