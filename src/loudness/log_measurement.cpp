@@ -18,12 +18,13 @@ LogMeasurement::LogMeasurement(const std::filesystem::path& file, bool live)
 {
 }
 
-bool LogMeasurement::readOn(const std::atomic<bool>& cancelled)
+bool LogMeasurement::readOn(MeasureControl& control)
 {
     const int64_t chunkFrames = std::max<int64_t>(1, ChunkSamples / file_.channels());
     std::vector<float> buffer(static_cast<size_t>(chunkFrames * file_.channels()));
-    while (!cancelled.load(std::memory_order_relaxed)) {
+    while (!control.cancelled.load(std::memory_order_relaxed)) {
         const int64_t got = file_.read(buffer.data(), chunkFrames);
+        control.answered();
         if (got <= 0)
             return true;
         meter_.add(buffer.data(), got);

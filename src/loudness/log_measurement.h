@@ -2,6 +2,7 @@
 
 #include "components/sound_file.h"
 #include "loudness/loudness_meter.h"
+#include "loudness/measure_control.h"
 
 #include <atomic>
 #include <filesystem>
@@ -19,8 +20,9 @@ public:
     LogMeasurement(const std::filesystem::path& file, bool live);
 
     // Measures what the log holds beyond what was measured before, checking
-    // `cancelled` between reads. False when it was cancelled first.
-    bool readOn(const std::atomic<bool>& cancelled);
+    // for a cancel between reads and noting each answer of the drive. False
+    // when it was cancelled first.
+    bool readOn(MeasureControl& control);
 
     // Everything measured so far; a finished log's last short step included.
     LoudnessProfile profile();

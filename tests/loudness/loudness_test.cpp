@@ -1,11 +1,15 @@
 #include "loudness/log_measurement.h"
+#include "loudness/profile_service.h"
 #include "loudness/silences.h"
 
 #include "support/temp_dir.h"
 
 #include <ebur128.h>
+#include <QSignalSpy>
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <numbers>
@@ -47,9 +51,9 @@ void writeLog(const fs::path& file, int channels, const std::vector<Piece>& piec
 
 LoudnessProfile measure(const fs::path& file)
 {
-    const std::atomic<bool> cancelled{false};
+    MeasureControl control;
     LogMeasurement measurement(file, false);
-    EXPECT_TRUE(measurement.readOn(cancelled));
+    EXPECT_TRUE(measurement.readOn(control));
     return measurement.profile();
 }
 
@@ -147,6 +151,44 @@ TEST(LoudnessProfile, SilencesAreFoundWhereTheyAreAlsoAcrossTwoLogs)
     }
     // The short silence at the start of a.wav is shorter than the minimum.
     EXPECT_EQ(findSilences({a}, -50, 1'000).front().startMs, t0);
+}
+
+std::shared_ptr<const LoudnessProfile> profileFromService(const fs::path& logFolder, const QByteArray& name)
+{
+    ProfileService service(logFolder, "L:\\logger\\logs");
+    QSignalSpy profiled(&service, &ProfileService::profiled);
+    QSignalSpy failed(&service, &ProfileService::failed);
+    service.request(name, false, true);
+    while (profiled.isEmpty() && failed.isEmpty())
+        profiled.wait(100);
+    EXPECT_TRUE(failed.isEmpty()) << failed.value(0).value(1).toString().toStdString();
+    return service.profile(name);
+}
+
+// The catalog keeps a finished log's profile across a restart, keyed by the
+// log's size and time: a log written over in place with the same size and time
+// still reads as stored (which shows where the profile came from), while a log
+// replaced by the logger is measured again.
+TEST(LoudnessProfile, StoredProfileSurvivesRestartAndReplacedLogIsMeasuredAgain)
+{
+    TempDir cache;
+    setenv("XDG_CACHE_HOME", cache.path().c_str(), 1);
+    TempDir folder;
+    const fs::path log = folder / "2026-12-07_14-00-00.wav";
+    writeLog(log, 2, {{5, -20}});
+    EXPECT_NEAR(profileFromService(folder.path(), "2026-12-07_14-00-00.wav")->integrated, -20, 0.1);
+
+    struct stat before {};
+    ASSERT_EQ(stat(log.c_str(), &before), 0);
+    writeLog(log, 2, {{5, -30}});
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, log.c_str(), times, 0), 0);
+    EXPECT_NEAR(profileFromService(folder.path(), "2026-12-07_14-00-00.wav")->integrated, -20, 0.1);
+
+    const timespec later[2] = {before.st_atim, {before.st_mtim.tv_sec + 60, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, log.c_str(), later, 0), 0);
+    EXPECT_NEAR(profileFromService(folder.path(), "2026-12-07_14-00-00.wav")->integrated, -30, 0.1);
+    unsetenv("XDG_CACHE_HOME");
 }
 
 } // namespace
