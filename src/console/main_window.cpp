@@ -11,6 +11,8 @@
 #include "console/playback_control.h"
 #include "console/range_control.h"
 #include "loglist/log_list.h"
+#include "loudness/loudness_strip.h"
+#include "loudness/strip_control.h"
 #include "platform/drive_map.h"
 #include "settings/preferences_window.h"
 #include "settings/settings_file.h"
@@ -119,6 +121,7 @@ mnuMenu::mnuMenu(Module1& module) : module_(module)
 
     createControls();
     timeline_ = std::make_unique<TimelineControl>(module_, *this, *playback_, *lblTimeOfDay);
+    strip_ = std::make_unique<StripControl>(module_, *this, *loudnessStrip);
     arrangeControls();
     createMenus();
     connectHandlers();
@@ -152,6 +155,8 @@ void mnuMenu::createControls()
     MMLevelX2->setObjectName(QStringLiteral("MMLevelX2"));
     TrackBar = new ::tarnveil::TrackBar(this);
     TrackBar->setObjectName(QStringLiteral("TrackBar"));
+    loudnessStrip = new LoudnessStrip(*TrackBar, this);
+    loudnessStrip->setObjectName(QStringLiteral("loudnessStrip"));
     WavePlayer = new ::tarnveil::WavePlayer(this);
     WavePlayer->setObjectName(QStringLiteral("WavePlayer"));
     MMConnectorX2->setInput(WavePlayer);
@@ -234,7 +239,7 @@ void mnuMenu::arrangeControls()
         component->setPalette(own);
         component->setAutoFillBackground(true);
     }
-    resize(640, 460);
+    resize(640, 500);
 
     auto* column = new QVBoxLayout(central);
 
@@ -270,7 +275,12 @@ void mnuMenu::arrangeControls()
     middle->addLayout(readouts, 1);
     column->addLayout(middle, 1);
 
-    column->addWidget(TrackBar);
+    // The strip sits on the slider, so that its columns line up with the slider's travel.
+    auto* slider = new QVBoxLayout;
+    slider->setSpacing(0);
+    slider->addWidget(loudnessStrip);
+    slider->addWidget(TrackBar);
+    column->addLayout(slider);
 
     auto* buttons = new QHBoxLayout;
     for (QPushButton* button : {cmdPause, cmdRwd, cmdRepeat, cmdFF, cmdPlay, cmdStop})
@@ -344,6 +354,8 @@ void mnuMenu::connectHandlers()
     connect(Timer1, &QTimer::timeout, this, guarded([range] { range->Timer1_Timer(); }));
     TimelineControl* timeline = timeline_.get();
     connect(Timer1, &QTimer::timeout, this, guarded([timeline] { timeline->Timer1_Timer(); }));
+    StripControl* strip = strip_.get();
+    connect(Timer1, &QTimer::timeout, this, guarded([strip] { strip->Timer1_Timer(); }));
     connect(mnuGoToTime, &QAction::triggered, this, guarded([timeline] { timeline->mnuGoToTime_Click(); }));
     connect(mnuSaveClipAs, &QAction::triggered, this, guarded([timeline] { timeline->mnuSaveClipAs_Click(); }));
     connect(TrackBar, &TrackBar::ThumbMoved, this, guarded([range] { range->TrackBar_ThumbMoved(); }));

@@ -19,8 +19,10 @@ class MMConnector;
 class MMLevel;
 class MMLevelScale;
 class LogList;
+class LoudnessStrip;
 class PlaybackControl;
 class RangeControl;
+class StripControl;
 class TimelineControl;
 
 // The console: the list of logs, the playback buttons, the position slider with
@@ -43,6 +45,7 @@ public:
     QPushButton* cmdClose = nullptr;
     QTimer* Timer1 = nullptr;
     QLabel* lblTimeOfDay = nullptr;
+    LoudnessStrip* loudnessStrip = nullptr;
 
     QMenu* mnuFiles = nullptr;
     QAction* mnuGoToTime = nullptr;
@@ -91,6 +94,7 @@ private:
     std::unique_ptr<RangeControl> range_;
     std::unique_ptr<LogList> logList_;
     std::unique_ptr<TimelineControl> timeline_;
+    std::unique_ptr<StripControl> strip_;
 };
 
 } // namespace tarnveil
