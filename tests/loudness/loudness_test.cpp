@@ -3,8 +3,10 @@
 #include "loudness/silences.h"
 
 #include "support/temp_dir.h"
+#include "support/wav_fixtures.h"
 
 #include <ebur128.h>
+#include <QProcess>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -189,6 +191,65 @@ TEST(LoudnessProfile, StoredProfileSurvivesRestartAndReplacedLogIsMeasuredAgain)
     ASSERT_EQ(utimensat(AT_FDCWD, log.c_str(), later, 0), 0);
     EXPECT_NEAR(profileFromService(folder.path(), "2026-12-07_14-00-00.wav")->integrated, -30, 0.1);
     unsetenv("XDG_CACHE_HOME");
+}
+
+struct ProgramRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+ProgramRun runProgram(const fs::path& prefix, const fs::path& cache, const QStringList& arguments)
+{
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TARNVEIL_PREFIX"), QString::fromStdString(prefix.string()));
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), QString::fromStdString(cache.string()));
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(TARNVEIL_PROGRAM), arguments);
+    EXPECT_TRUE(program.waitForFinished(60000));
+    return {program.exitCode(), program.readAllStandardOutput().toStdString(),
+            program.readAllStandardError().toStdString()};
+}
+
+// The reports from the command line, with no display: dead air across the
+// seam of two logs is one stretch, a log that cannot be read is listed and
+// reported with its failure, and an unmapped drive is a failure with its number.
+TEST(LoudnessReports, CommandLineWritesBothReportsWithoutADisplay)
+{
+    TempDir prefix, logger, cache;
+    fs::create_directories(prefix / "drive_c/program files/Tarnveil");
+    fs::create_directories(prefix / "dosdevices");
+    fs::create_symlink("../drive_c", prefix / "dosdevices/c:");
+    writeBytes(prefix / "drive_c/program files/Tarnveil/ZeVudi.ini", {'0', 'L'});
+    const fs::path logs = logger / "logger/logs";
+    fs::create_directories(logs);
+    writeLog(logs / "2026-03-14_09-00-00.wav", 2, {{30, -23}, {12.5, std::nullopt}});
+    writeLog(logs / "2026-03-14_09-00-42.wav", 2, {{4.5, std::nullopt}, {20, -33}});
+
+    const QStringList silence{"report", "silence", "--from", "2026-03-14 08:00:00", "--to", "2026-03-14 10:00:00"};
+    ProgramRun run = runProgram(prefix.path(), cache.path(), silence);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.starts_with("382 ")) << run.err;
+
+    fs::create_symlink(logger.path(), prefix / "dosdevices/l:");
+    run = runProgram(prefix.path(), cache.path(), silence);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, std::string("start,end,length_s,log\n"
+                                      "2026-03-14 09:00:30.000,2026-03-14 09:00:46.500,16.500,2026-03-14_09-00-00.wav\n"));
+
+    writeBytes(logs / "2026-03-14_09-30-00.wav", {'R', 'I', 'F', 'F', 0, 0});
+    run = runProgram(prefix.path(), cache.path(),
+                     {"report", "loudness", "--from", "2026-03-14 09:00:00", "--to", "2026-03-14 10:00:00"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, std::string("log,start,integrated_lufs,range_lu,max_sample_peak_dbfs\n"
+                                      "2026-03-14_09-00-00.wav,2026-03-14 09:00:00.000,-23.0,0.0,-23.0\n"
+                                      "2026-03-14_09-00-42.wav,2026-03-14 09:00:42.000,-33.0,0.8,-33.0\n"
+                                      "2026-03-14_09-30-00.wav,2026-03-14 09:30:00.000,,,\n"));
+    EXPECT_TRUE(run.err.starts_with("321 ")) << run.err;
 }
 
 } // namespace
