@@ -14,6 +14,7 @@
 #include "loudness/loudness_strip.h"
 #include "loudness/strip_control.h"
 #include "platform/drive_map.h"
+#include "reports/silence_report_window.h"
 #include "settings/preferences_window.h"
 #include "settings/settings_file.h"
 #include "timeline/timeline_control.h"
@@ -31,6 +32,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -304,6 +306,8 @@ void mnuMenu::createMenus()
     mnuSaveClipAs = mnuFiles->addAction(QStringLiteral("Save Clip As..."));
     mnuSaveClipAs->setObjectName(QStringLiteral("mnuSaveClipAs"));
     mnuSaveClipAs->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    mnuSilenceReport = mnuFiles->addAction(QStringLiteral("Silence Report..."));
+    mnuSilenceReport->setObjectName(QStringLiteral("mnuSilenceReport"));
     mnuExit = mnuFiles->addAction(QStringLiteral("Exit"));
     mnuExit->setObjectName(QStringLiteral("mnuExit"));
     mnuSetup = menuBar()->addMenu(QStringLiteral("Setup"));
@@ -358,6 +362,7 @@ void mnuMenu::connectHandlers()
     connect(Timer1, &QTimer::timeout, this, guarded([strip] { strip->Timer1_Timer(); }));
     connect(mnuGoToTime, &QAction::triggered, this, guarded([timeline] { timeline->mnuGoToTime_Click(); }));
     connect(mnuSaveClipAs, &QAction::triggered, this, guarded([timeline] { timeline->mnuSaveClipAs_Click(); }));
+    connect(mnuSilenceReport, &QAction::triggered, this, guarded([this] { mnuSilenceReport_Click(); }));
     connect(TrackBar, &TrackBar::ThumbMoved, this, guarded([range] { range->TrackBar_ThumbMoved(); }));
     connect(cmdFF, &QPushButton::clicked, this, guarded([range] { range->cmdFF_Click(); }));
     connect(cmdRwd, &QPushButton::clicked, this, guarded([range] { range->cmdRwd_Click(); }));
@@ -470,6 +475,23 @@ void mnuMenu::mnuHelp_Click()
 void mnuMenu::mnuAbout_Click()
 {
     frmAbout::showWindow(module_.drives);
+}
+
+void mnuMenu::mnuSilenceReport_Click()
+{
+    try {
+        const LoggerPlaces places = LoggerPlaces::of(module_);
+        const std::string folder = places.drivePath("");
+        // The report window outlives the console; a stretch it plays after the console closed is dropped.
+        const QPointer<mnuMenu> console(this);
+        frmSilenceReport::showWindow(places.logFolder, places.curFile, folder.substr(0, folder.size() - 1),
+                                     [console](const QByteArray& name, int32_t positionMs) {
+                                         if (console)
+                                             runHandler([&] { console->playback().playLogAt(name, positionMs); });
+                                     });
+    } catch (const Failure& failure) {
+        frmError::report(QString::fromStdString(failure.message()));
+    }
 }
 
 void mnuMenu::cmdPlay_MouseUp(Qt::MouseButton button, const QPoint& globalPosition)

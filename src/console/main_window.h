@@ -50,6 +50,7 @@ public:
     QMenu* mnuFiles = nullptr;
     QAction* mnuGoToTime = nullptr;
     QAction* mnuSaveClipAs = nullptr;
+    QAction* mnuSilenceReport = nullptr;
     QAction* mnuExit = nullptr;
     QMenu* mnuSetup = nullptr;
     QAction* mnuMyPreferences = nullptr;
@@ -72,6 +73,7 @@ public:
     void mnuMyPreferences_Click();
     void mnuHelp_Click();
     void mnuAbout_Click();
+    void mnuSilenceReport_Click();
     // A mouse button released over cmdPlay: the right one offers the replays.
     void cmdPlay_MouseUp(Qt::MouseButton button, const QPoint& globalPosition);
 

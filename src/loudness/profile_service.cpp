@@ -1,5 +1,6 @@
 #include "loudness/profile_service.h"
 
+#include "loudness/idle_priority.h"
 #include "loudness/log_measurement.h"
 #include "loudness/measure_control.h"
 #include "loudness/profile_source.h"
@@ -8,11 +9,6 @@
 #include "share/drive_lane.h"
 
 #include <QTimer>
-
-#include <pthread.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <condition_variable>
 #include <deque>
@@ -38,15 +34,6 @@ struct Result {
     std::shared_ptr<const LoudnessProfile> profile;
     QString failure;
 };
-
-void lowerPriority()
-{
-    // SCHED_IDLE runs only when no other thread wants the processor; where it
-    // is refused, the lowest nice value of this thread alone.
-    const sched_param param{};
-    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) != 0)
-        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
-}
 
 } // namespace
 
@@ -95,7 +82,7 @@ Result work(const std::filesystem::path& logFolder, ProfileStore& store, const R
 
 void ProfileService::run(const std::shared_ptr<Shared>& shared)
 {
-    lowerPriority();
+    runAtIdlePriority();
     ProfileStore store(shared->logFolder);
     std::unique_ptr<LogMeasurement> live;
     QByteArray liveName;
