@@ -1,9 +1,11 @@
 // Measuring the loudness profile of a one-hour log, against a plain libsndfile
-// decode of the same file, which is the floor any measurement stands on.
+// decode of the same file, which is the floor any measurement stands on; and
+// reading the stored profile back, as a log measured before is shown.
 // Run with --benchmark_repetitions=5 --benchmark_report_aggregates_only=true.
 // The log (48 kHz stereo 16-bit, 691 MB) is written once to $TMPDIR (default
 // /tmp) and read from the page cache, so the figures are processor time.
 #include "loudness/log_measurement.h"
+#include "loudness/profile_store.h"
 
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
@@ -82,15 +84,34 @@ BENCHMARK(BM_PlainDecode)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_LoudnessProfile(benchmark::State& state)
 {
     const auto file = hourLog();
-    const std::atomic<bool> cancelled{false};
+    MeasureControl control;
     for (auto _ : state) {
         LogMeasurement measurement(file, false);
-        measurement.readOn(cancelled);
+        measurement.readOn(control);
         benchmark::DoNotOptimize(measurement.profile());
     }
     reportHour(state);
 }
 BENCHMARK(BM_LoudnessProfile)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// What the strip waits for when it opens a one-hour log measured before: the
+// profile read back from the catalog (the cold case is BM_LoudnessProfile).
+void BM_StoredProfile(benchmark::State& state)
+{
+    const auto file = hourLog();
+    const auto cache = file.parent_path() / "cache";
+    setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+    MeasureControl control;
+    LogMeasurement measurement(file, false);
+    measurement.readOn(control);
+    const LogKey key = readLogKey(file.parent_path(), QByteArray::fromStdString(file.filename().string()));
+    ProfileStore(file.parent_path()).save(key, measurement.profile());
+    for (auto _ : state) {
+        ProfileStore store(file.parent_path());
+        benchmark::DoNotOptimize(store.load(readLogKey(file.parent_path(), key.name)));
+    }
+}
+BENCHMARK(BM_StoredProfile)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
