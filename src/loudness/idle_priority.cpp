@@ -1,7 +1,5 @@
 #include "loudness/idle_priority.h"
 
-#include <pthread.h>
-#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -9,9 +7,8 @@ namespace tarnveil {
 
 void runAtIdlePriority()
 {
-    const sched_param param{};
-    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) != 0)
-        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
+    // On Linux the nice value belongs to the thread named by its id.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
 }
 
 } // namespace tarnveil

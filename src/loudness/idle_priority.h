@@ -2,9 +2,10 @@
 
 namespace tarnveil {
 
-// Lets the calling thread run only when no other thread wants the processor
-// (SCHED_IDLE; where that is refused, the lowest nice value for this thread),
-// so that measuring never takes time from playback or the GUI.
+// Gives the calling thread the lowest nice value (19), so that measuring takes
+// only what time playback and the GUI leave. Not SCHED_IDLE: a thread that may
+// wait for the processor indefinitely would hold a drive call open meanwhile,
+// and the drive's deadline would blame the share for it.
 void runAtIdlePriority();
 
 } // namespace tarnveil

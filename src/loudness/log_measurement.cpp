@@ -23,8 +23,11 @@ bool LogMeasurement::readOn(MeasureControl& control)
     const int64_t chunkFrames = std::max<int64_t>(1, ChunkSamples / file_.channels());
     std::vector<float> buffer(static_cast<size_t>(chunkFrames * file_.channels()));
     while (!control.cancelled.load(std::memory_order_relaxed)) {
-        const int64_t got = file_.read(buffer.data(), chunkFrames);
-        control.answered();
+        int64_t got = 0;
+        {
+            const DriveCall call(control);
+            got = file_.read(buffer.data(), chunkFrames);
+        }
         if (got <= 0)
             return true;
         meter_.add(buffer.data(), got);

@@ -20,8 +20,8 @@ public:
     LogMeasurement(const std::filesystem::path& file, bool live);
 
     // Measures what the log holds beyond what was measured before, checking
-    // for a cancel between reads and noting each answer of the drive. False
-    // when it was cancelled first.
+    // for a cancel between reads, each read a DriveCall. False when it was
+    // cancelled first.
     bool readOn(MeasureControl& control);
 
     // Everything measured so far; a finished log's last short step included.

@@ -62,6 +62,7 @@ Result work(const std::filesystem::path& logFolder, ProfileStore& store, const R
         if (request.live) {
             if (!live || liveName != request.name) {
                 live.reset();
+                const DriveCall call(control);
                 live = std::make_unique<LogMeasurement>(logFolder / request.name.toStdString(), true);
                 liveName = request.name;
             }
@@ -108,7 +109,6 @@ void ProfileService::run(const std::shared_ptr<Shared>& shared)
             liveFramesDelivered = -1;
         }
         shared->current = request.name;
-        shared->control.answered();
         lock.unlock();
         Result result = work(shared->logFolder, store, request, live, liveName, shared->control);
         lock.lock();
@@ -200,7 +200,7 @@ void ProfileService::watchDeadline()
     QByteArray liveName;
     {
         std::lock_guard lock(shared_->mutex);
-        if (shared_->current.isEmpty() || shared_->control.silentForMs() <= DriveDeadline.count())
+        if (shared_->current.isEmpty() || shared_->control.stuckForMs() <= DriveDeadline.count())
             return;
         stuck = shared_->current;
         pending.swap(shared_->queue);

@@ -15,7 +15,7 @@ class QTimer;
 
 namespace tarnveil {
 
-// Measures logs on a thread of its own at the lowest scheduling priority, so
+// Measures logs on a thread of its own at the lowest priority, so
 // that playback and the GUI always come first, and hands the profiles to the
 // GUI thread. Finished logs are taken from the catalog when it holds their
 // present state, else measured once and stored there; the live log is read on

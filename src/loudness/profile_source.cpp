@@ -8,14 +8,20 @@ namespace tarnveil {
 std::optional<LoudnessProfile> obtainProfile(ProfileStore& store, const std::filesystem::path& logFolder,
                                              const QByteArray& name, MeasureControl& control)
 {
-    const LogKey key = readLogKey(logFolder, name);
-    control.answered();
+    const LogKey key = [&] {
+        const DriveCall call(control);
+        return readLogKey(logFolder, name);
+    }();
     if (std::optional<LoudnessProfile> stored = store.load(key))
         return stored;
-    LogMeasurement measurement(logFolder / name.toStdString(), false);
-    if (!measurement.readOn(control))
+    std::optional<LogMeasurement> measurement;
+    {
+        const DriveCall call(control);
+        measurement.emplace(logFolder / name.toStdString(), false);
+    }
+    if (!measurement->readOn(control))
         return std::nullopt;
-    LoudnessProfile profile = measurement.profile();
+    LoudnessProfile profile = measurement->profile();
     // Stored under the state it had before it was read: had it changed while
     // being read, the next look finds another key and measures it again.
     store.save(key, profile);

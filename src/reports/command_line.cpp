@@ -157,7 +157,7 @@ int runReport(const Request& request)
 
     std::unique_lock lock(outcome->mutex);
     while (!outcome->finished.wait_for(lock, std::chrono::milliseconds(200), [&] { return outcome->done; })) {
-        if (outcome->control.silentForMs() > DriveDeadline.count())
+        if (outcome->control.stuckForMs() > DriveDeadline.count())
             failAndLeave(Failure(FailureCode::DeviceIoError, place.substr(0, place.size() - 1) + " does not answer")
                              .message());
     }

@@ -22,10 +22,14 @@ QString failureText(const std::exception& error)
 
 std::shared_ptr<const LoudnessProfile> measureLive(const std::filesystem::path& file, MeasureControl& control)
 {
-    LogMeasurement measurement(file, true);
-    if (!measurement.readOn(control))
+    std::optional<LogMeasurement> measurement;
+    {
+        const DriveCall call(control);
+        measurement.emplace(file, true);
+    }
+    if (!measurement->readOn(control))
         return nullptr;
-    return std::make_shared<LoudnessProfile>(measurement.profile());
+    return std::make_shared<LoudnessProfile>(measurement->profile());
 }
 
 bool overlaps(const LogSpan& span, int64_t fromMs, int64_t toMs)
@@ -42,10 +46,13 @@ SpanReport collectSpanReport(const std::filesystem::path& logFolder, const std::
     SpanReport report;
     report.fromMs = fromMs;
     report.toMs = toMs;
-    const std::vector<LogFile> files = listLogs(logFolder);
-    control.answered();
+    const std::vector<LogFile> files = [&] {
+        const DriveCall call(control);
+        return listLogs(logFolder);
+    }();
     QByteArray liveName;
     try {
+        const DriveCall call(control);
         liveName = readLiveLogName(curFile);
     } catch (const Failure&) {
         // Without a readable CurFile no log counts as live: each is measured as it stands.
@@ -57,8 +64,12 @@ SpanReport collectSpanReport(const std::filesystem::path& logFolder, const std::
         shown[names.back()] = QString::fromStdString(file.shown());
     }
 
-    const std::vector<LogSpan> spans = surveyLogs(logFolder, names, liveName);
-    control.answered();
+    // The survey is one call here: a share that answers each log slowly can
+    // take longer than one call may, which the catalog's survey avoids.
+    const std::vector<LogSpan> spans = [&] {
+        const DriveCall call(control);
+        return surveyLogs(logFolder, names, liveName);
+    }();
     for (const LogSpan& span : spans)
         if (overlaps(span, fromMs, toMs))
             report.logs.push_back({{span, nullptr}, shown[span.name], {}});
@@ -75,6 +86,7 @@ SpanReport collectSpanReport(const std::filesystem::path& logFolder, const std::
         unreadable.log.span.startMs = start->toMSecsSinceEpoch();
         try {
             // Readable by now after all: it is reported as any other.
+            const DriveCall call(control);
             unreadable.log.span = probeLog(logFolder, name, name == liveName);
             if (!overlaps(unreadable.log.span, fromMs, toMs))
                 continue;

@@ -106,7 +106,7 @@ void SpanReportJob::arrived()
 
 void SpanReportJob::watchDeadline()
 {
-    if (shared_->control.silentForMs() <= DriveDeadline.count())
+    if (shared_->control.stuckForMs() <= DriveDeadline.count())
         return;
     cancel();
     emit failed(QString::fromStdString(Failure(FailureCode::DeviceIoError, place_ + " does not answer").message()));
