@@ -2,6 +2,7 @@
 #include "loudness/profile_service.h"
 #include "loudness/silences.h"
 
+#include "support/fuse_share.h"
 #include "support/temp_dir.h"
 #include "support/wav_fixtures.h"
 
@@ -217,7 +218,8 @@ ProgramRun runProgram(const fs::path& prefix, const fs::path& cache, const QStri
 
 // The reports from the command line, with no display: dead air across the
 // seam of two logs is one stretch, a log that cannot be read is listed and
-// reported with its failure, and an unmapped drive is a failure with its number.
+// reported with its failure, and an unmapped drive or a share that does not
+// answer is a failure with its number.
 TEST(LoudnessReports, CommandLineWritesBothReportsWithoutADisplay)
 {
     TempDir prefix, logger, cache;
@@ -250,6 +252,19 @@ TEST(LoudnessReports, CommandLineWritesBothReportsWithoutADisplay)
                                       "2026-03-14_09-00-42.wav,2026-03-14 09:00:42.000,-33.0,0.8,-33.0\n"
                                       "2026-03-14_09-30-00.wav,2026-03-14 09:30:00.000,,,\n"));
     EXPECT_TRUE(run.err.starts_with("321 ")) << run.err;
+
+    // A share that stops answering is a failure within the drive's deadline, not a hang.
+    if (!FuseShare::unavailable().empty())
+        GTEST_SKIP() << FuseShare::unavailable();
+    FuseShare share(logger.path());
+    fs::remove(prefix / "dosdevices/l:");
+    fs::create_symlink(share.mountPoint(), prefix / "dosdevices/l:");
+    share.freeze();
+    run = runProgram(prefix.path(), cache.path(), silence);
+    EXPECT_TRUE(share.frozen());
+    share.thaw();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "57 Device I/O error: L:\\logger\\logs does not answer\n");
 }
 
 } // namespace
