@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>

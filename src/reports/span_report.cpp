@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 namespace tarnveil {
 
@@ -75,8 +76,11 @@ SpanReport collectSpanReport(const std::filesystem::path& logFolder, const std::
             report.logs.push_back({{span, nullptr}, shown[span.name], {}});
 
     // A log the survey could not read is still reported, where its name places it.
+    std::set<QByteArray> surveyed;
+    for (const LogSpan& span : spans)
+        surveyed.insert(span.name);
     for (const QByteArray& name : names) {
-        if (std::any_of(spans.begin(), spans.end(), [&](const LogSpan& span) { return span.name == name; }))
+        if (surveyed.contains(name))
             continue;
         const std::optional<QDateTime> start = startFromPath(name.toStdString());
         if (!start || start->toMSecsSinceEpoch() < fromMs || start->toMSecsSinceEpoch() >= toMs)
