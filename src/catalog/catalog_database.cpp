@@ -65,7 +65,11 @@ bool anyTables(QSqlDatabase& database)
 
 const std::vector<std::string_view>& catalogTables()
 {
-    static const std::vector<std::string_view> tables{};
+    static const std::vector<std::string_view> tables{
+        "CREATE TABLE IF NOT EXISTS profiles (log TEXT PRIMARY KEY, size INTEGER NOT NULL, modified INTEGER NOT NULL, "
+        "sample_rate INTEGER NOT NULL, frames INTEGER NOT NULL, integrated REAL, range REAL NOT NULL, max_peak REAL, "
+        "momentary BLOB NOT NULL, short_term BLOB NOT NULL, peak BLOB NOT NULL)",
+    };
     return tables;
 }
 

@@ -11,7 +11,10 @@
 #include "console/playback_control.h"
 #include "console/range_control.h"
 #include "loglist/log_list.h"
+#include "loudness/loudness_strip.h"
+#include "loudness/strip_control.h"
 #include "platform/drive_map.h"
+#include "reports/silence_report_window.h"
 #include "settings/preferences_window.h"
 #include "settings/settings_file.h"
 #include "timeline/timeline_control.h"
@@ -29,6 +32,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -119,6 +123,7 @@ mnuMenu::mnuMenu(Module1& module) : module_(module)
 
     createControls();
     timeline_ = std::make_unique<TimelineControl>(module_, *this, *playback_, *lblTimeOfDay);
+    strip_ = std::make_unique<StripControl>(module_, *this, *loudnessStrip);
     arrangeControls();
     createMenus();
     connectHandlers();
@@ -152,6 +157,8 @@ void mnuMenu::createControls()
     MMLevelX2->setObjectName(QStringLiteral("MMLevelX2"));
     TrackBar = new ::tarnveil::TrackBar(this);
     TrackBar->setObjectName(QStringLiteral("TrackBar"));
+    loudnessStrip = new LoudnessStrip(*TrackBar, this);
+    loudnessStrip->setObjectName(QStringLiteral("loudnessStrip"));
     WavePlayer = new ::tarnveil::WavePlayer(this);
     WavePlayer->setObjectName(QStringLiteral("WavePlayer"));
     MMConnectorX2->setInput(WavePlayer);
@@ -234,7 +241,7 @@ void mnuMenu::arrangeControls()
         component->setPalette(own);
         component->setAutoFillBackground(true);
     }
-    resize(640, 460);
+    resize(640, 500);
 
     auto* column = new QVBoxLayout(central);
 
@@ -270,7 +277,12 @@ void mnuMenu::arrangeControls()
     middle->addLayout(readouts, 1);
     column->addLayout(middle, 1);
 
-    column->addWidget(TrackBar);
+    // The strip sits on the slider, so that its columns line up with the slider's travel.
+    auto* slider = new QVBoxLayout;
+    slider->setSpacing(0);
+    slider->addWidget(loudnessStrip);
+    slider->addWidget(TrackBar);
+    column->addLayout(slider);
 
     auto* buttons = new QHBoxLayout;
     for (QPushButton* button : {cmdPause, cmdRwd, cmdRepeat, cmdFF, cmdPlay, cmdStop})
@@ -294,6 +306,8 @@ void mnuMenu::createMenus()
     mnuSaveClipAs = mnuFiles->addAction(QStringLiteral("Save Clip As..."));
     mnuSaveClipAs->setObjectName(QStringLiteral("mnuSaveClipAs"));
     mnuSaveClipAs->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    mnuSilenceReport = mnuFiles->addAction(QStringLiteral("Silence Report..."));
+    mnuSilenceReport->setObjectName(QStringLiteral("mnuSilenceReport"));
     mnuExit = mnuFiles->addAction(QStringLiteral("Exit"));
     mnuExit->setObjectName(QStringLiteral("mnuExit"));
     mnuSetup = menuBar()->addMenu(QStringLiteral("Setup"));
@@ -346,8 +360,11 @@ void mnuMenu::connectHandlers()
     connect(Timer1, &QTimer::timeout, this, guarded([range] { range->Timer1_Timer(); }));
     TimelineControl* timeline = timeline_.get();
     connect(Timer1, &QTimer::timeout, this, guarded([timeline] { timeline->Timer1_Timer(); }));
+    StripControl* strip = strip_.get();
+    connect(Timer1, &QTimer::timeout, this, guarded([strip] { strip->Timer1_Timer(); }));
     connect(mnuGoToTime, &QAction::triggered, this, guarded([timeline] { timeline->mnuGoToTime_Click(); }));
     connect(mnuSaveClipAs, &QAction::triggered, this, guarded([timeline] { timeline->mnuSaveClipAs_Click(); }));
+    connect(mnuSilenceReport, &QAction::triggered, this, guarded([this] { mnuSilenceReport_Click(); }));
     connect(TrackBar, &TrackBar::ThumbMoved, this, guarded([range] { range->TrackBar_ThumbMoved(); }));
     connect(cmdFF, &QPushButton::clicked, this, guarded([range] { range->cmdFF_Click(); }));
     connect(cmdRwd, &QPushButton::clicked, this, guarded([range] { range->cmdRwd_Click(); }));
@@ -460,6 +477,23 @@ void mnuMenu::mnuHelp_Click()
 void mnuMenu::mnuAbout_Click()
 {
     frmAbout::showWindow(module_.drives);
+}
+
+void mnuMenu::mnuSilenceReport_Click()
+{
+    try {
+        const LoggerPlaces places = LoggerPlaces::of(module_);
+        const std::string folder = places.drivePath("");
+        // The report window outlives the console; a stretch it plays after the console closed is dropped.
+        const QPointer<mnuMenu> console(this);
+        frmSilenceReport::showWindow(places.logFolder, places.curFile, folder.substr(0, folder.size() - 1),
+                                     [console](const QByteArray& name, int32_t positionMs) {
+                                         if (console)
+                                             runHandler([&] { console->playback().playLogAt(name, positionMs); });
+                                     });
+    } catch (const Failure& failure) {
+        frmError::report(QString::fromStdString(failure.message()));
+    }
 }
 
 void mnuMenu::cmdPlay_MouseUp(Qt::MouseButton button, const QPoint& globalPosition)

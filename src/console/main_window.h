@@ -19,8 +19,10 @@ class MMConnector;
 class MMLevel;
 class MMLevelScale;
 class LogList;
+class LoudnessStrip;
 class PlaybackControl;
 class RangeControl;
+class StripControl;
 class TimelineControl;
 
 // The console: the list of logs, the playback buttons, the position slider with
@@ -43,10 +45,12 @@ public:
     QPushButton* cmdClose = nullptr;
     QTimer* Timer1 = nullptr;
     QLabel* lblTimeOfDay = nullptr;
+    LoudnessStrip* loudnessStrip = nullptr;
 
     QMenu* mnuFiles = nullptr;
     QAction* mnuGoToTime = nullptr;
     QAction* mnuSaveClipAs = nullptr;
+    QAction* mnuSilenceReport = nullptr;
     QAction* mnuExit = nullptr;
     QMenu* mnuSetup = nullptr;
     QAction* mnuMyPreferences = nullptr;
@@ -69,6 +73,7 @@ public:
     void mnuMyPreferences_Click();
     void mnuHelp_Click();
     void mnuAbout_Click();
+    void mnuSilenceReport_Click();
     // A mouse button released over cmdPlay: the right one offers the replays.
     void cmdPlay_MouseUp(Qt::MouseButton button, const QPoint& globalPosition);
 
@@ -91,6 +96,7 @@ private:
     std::unique_ptr<RangeControl> range_;
     std::unique_ptr<LogList> logList_;
     std::unique_ptr<TimelineControl> timeline_;
+    std::unique_ptr<StripControl> strip_;
 };
 
 } // namespace tarnveil

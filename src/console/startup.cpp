@@ -6,6 +6,7 @@
 #include "platform/drive_map.h"
 #include "platform/failure.h"
 #include "platform/registry.h"
+#include "reports/command_line.h"
 #include "windows/error_window.h"
 
 #include <QApplication>
@@ -50,6 +51,9 @@ int runConsole(mnuMenu* console)
 
 int runTarnveil(int argc, char** argv)
 {
+    // The reports run with no display, so they are told apart before any window system is touched.
+    if (const std::optional<int> status = runCommandLine(argc, argv))
+        return *status;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnveil"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tarnveil/tarnveil.png")));

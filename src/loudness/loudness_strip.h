@@ -1,0 +1,61 @@
+#pragma once
+
+#include "loudness/loudness_profile.h"
+#include "loudness/silences.h"
+
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+namespace tarnveil {
+
+class TrackBar;
+
+// The loudness of the open log drawn directly above the slider, over the span
+// the slider spans: short-term loudness as a filled curve, silent stretches in
+// a colour of their own, the play position as a line. A click or drag on it
+// moves the slider exactly as one on the slider would, and the tooltip names
+// the moment and the loudness under the pointer. GUI thread only.
+class LoudnessStrip : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit LoudnessStrip(TrackBar& trackBar, QWidget* parent = nullptr);
+
+    // The open log's profile (nullptr: none yet, or no log open).
+    void setProfile(std::shared_ptr<const LoudnessProfile> profile);
+
+    // Redraws when the slider's span or position has moved since the last look.
+    void followTrackBar();
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+    static constexpr int StripHeight = 40;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    // The slider's mapping between its travel and milliseconds.
+    int travelStart() const;
+    int travelLength() const;
+    double msAt(double x) const;
+    double xAt(double ms) const;
+    int yAt(double lufs) const;
+    void forwardToTrackBar(QMouseEvent* event);
+
+    TrackBar& trackBar_;
+    std::shared_ptr<const LoudnessProfile> profile_;
+    std::vector<SilentStretch> silences_; // in milliseconds into the log
+    int32_t drawnMin_ = 0;
+    int32_t drawnMax_ = 0;
+    int drawnPositionX_ = -1;
+};
+
+} // namespace tarnveil

@@ -1,0 +1,61 @@
+#include "loudness/strip_control.h"
+
+#include "console/console_state.h"
+#include "console/live_log_header.h"
+#include "console/module1.h"
+#include "loudness/loudness_strip.h"
+#include "loudness/profile_service.h"
+
+#include <algorithm>
+
+namespace tarnveil {
+
+StripControl::StripControl(Module1& module, const ConsoleState& state, LoudnessStrip& strip)
+    : module_(module), state_(state), strip_(strip)
+{
+}
+
+StripControl::~StripControl() = default;
+
+void StripControl::Timer1_Timer()
+{
+    strip_.followTrackBar();
+    followOpenLog();
+}
+
+void StripControl::followOpenLog()
+{
+    const bool live = !state_.SelectedLogPath.empty() && module_.CurrentLogPath == state_.SelectedLogPath;
+    if (state_.SelectedLogPath == shownPath_ && live == shownLive_)
+        return;
+    shownPath_ = state_.SelectedLogPath;
+    shownLive_ = live;
+    shownName_.clear();
+    strip_.setProfile(nullptr);
+    if (shownPath_.empty())
+        return;
+    const LoggerPlaces places = LoggerPlaces::of(module_);
+    const std::string folderPath = places.drivePath("");
+    if (!shownPath_.starts_with(folderPath))
+        return;
+    // The list's name of the log: its drive path below the log folder, '/'
+    // between sub-folders (backslashes are separators in the operator's paths).
+    std::string name = shownPath_.substr(folderPath.size());
+    std::replace(name.begin(), name.end(), '\\', '/');
+    if (!service_ || places.logFolder != serviceFolder_) {
+        serviceFolder_ = places.logFolder;
+        service_ = std::make_unique<ProfileService>(places.logFolder, folderPath.substr(0, folderPath.size() - 1));
+        connect(service_.get(), &ProfileService::profiled, this, &StripControl::profiled);
+    }
+    shownName_ = QByteArray::fromStdString(name);
+    service_->request(shownName_, live, true);
+    strip_.setProfile(service_->profile(shownName_));
+}
+
+void StripControl::profiled(const QByteArray& name)
+{
+    if (name == shownName_)
+        strip_.setProfile(service_->profile(name));
+}
+
+} // namespace tarnveil
