@@ -169,7 +169,8 @@ TEST(LogStart, BextTimesAreWallClockTimesOnDaysTheClocksChange)
         writePositionWav(logs / name, Rate, 60 * Rate);
         const int64_t from = local(day.year(), day.month(), day.day(), 3, 0, 10).toMSecsSinceEpoch();
         const ClipPlan plan = planClip(surveyLogs(logs.path(), {QByteArray::fromStdString(name)}, {}), from, from + 5000);
-        ASSERT_TRUE(writeClip(logs.path(), plan, SF_FORMAT_WAV | SF_FORMAT_PCM_16, folder / "clip.wav", {}));
+        ClipCancel cancel;
+        ASSERT_TRUE(writeClip(logs.path(), plan, SF_FORMAT_WAV | SF_FORMAT_PCM_16, folder / "clip.wav", false, cancel));
         EXPECT_EQ(startOf(folder.path(), "clip.wav").toMSecsSinceEpoch(), from);
     }
 }
