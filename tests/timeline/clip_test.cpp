@@ -114,10 +114,14 @@ TEST_F(ClipTest, AClipAcrossTwoLogsIsSampleExactInEveryLosslessFormat)
     EXPECT_EQ(namesIn(out.path()).size(), formats.size());
 }
 
-TEST_F(ClipTest, GapsAndDifferentFormatsAreRefusedWithTheLogsNamed)
+TEST_F(ClipTest, GapsAndDifferentFormatsAreRefusedWithTheLogsNamedAndOverlapsTakeTheNewerLog)
 {
     writePositionWav(logs / "2026-12-07_14-02-00.wav", Rate * 2, 60 * Rate * 2);
     writePositionWav(logs / "2026-12-07_14-03-05.wav", Rate * 2, 60 * Rate * 2);
+    // Mono before the stereo 14:00 log: the same in all but the channel count.
+    writePositionWav(logs / "2026-12-07_13-59-00.wav", Rate, 60 * Rate, 1);
+    // Restarted half a minute into the 14:00 log.
+    writePositionWav(logs / "2026-12-07_14-00-30.wav", Rate, 60 * Rate);
     const std::vector<LogSpan> logged = survey();
     const auto failureOf = [&](int64_t from, int64_t to) {
         try {
@@ -130,7 +134,13 @@ TEST_F(ClipTest, GapsAndDifferentFormatsAreRefusedWithTheLogsNamed)
     const Failure formats = failureOf(msAt(14, 1, 50), msAt(14, 2, 10));
     EXPECT_EQ(formats.code(), FailureCode::ClipFormatsDiffer);
     EXPECT_NE(formats.description().find("2026-12-07_14-01-00.wav and 2026-12-07_14-02-00.wav"), std::string::npos);
+    EXPECT_EQ(failureOf(msAt(13, 59, 50), msAt(14, 0, 10)).code(), FailureCode::ClipFormatsDiffer);
     EXPECT_EQ(failureOf(msAt(14, 2, 50), msAt(14, 3, 10)).code(), FailureCode::ClipCrossesGap);
+    // Where two logs hold a moment, the later start is the newer recording.
+    const MomentPlace overlapped = placeMoment(logged, msAt(14, 0, 40));
+    ASSERT_TRUE(overlapped.holder);
+    EXPECT_EQ(logged[*overlapped.holder].name.toStdString(), "2026-12-07_14-00-30.wav");
+    EXPECT_EQ(overlapped.offsetMs, 10000);
     const Failure gap = failureOf(msAt(14, 3, 2), msAt(14, 3, 10));
     EXPECT_EQ(gap.code(), FailureCode::NoLogAtTime);
     EXPECT_NE(gap.description().find("before it: 2026-12-07_14-02-00.wav (2026-12-07 14:02:00 to 2026-12-07 14:03:00)"),
