@@ -325,6 +325,11 @@ TEST_F(PreferencesTest, ApplyMapsTheDriveLetterToTheFolder)
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->lblFolderWarning->text().contains("logger/logs"); }));
     EXPECT_TRUE(window->lblFolderWarning->text().contains(QString::fromStdString(first.path().string())));
     EXPECT_EQ(frmError::instance(), nullptr);
+    // Shown whole, above the buttons and inside the window.
+    const QLabel* warning = window->lblFolderWarning;
+    EXPECT_GE(warning->height(), warning->heightForWidth(warning->width()));
+    EXPECT_LT(warning->geometry().bottom(), window->cmdApply->y());
+    EXPECT_LE(window->cmdApply->geometry().bottom(), window->centralWidget()->height());
 
     // An existing link is replaced; a folder that has the logs draws no warning.
     window->txtFolder->setText(QString::fromStdString(second.path().string()));
