@@ -41,12 +41,8 @@ fi
 
 run_suite() {
   local folder=$1; shift
-  local options=() selection=()
-  while [ $# -gt 0 ] && [ "$1" != -- ]; do options+=("$1"); shift; done
-  [ $# -gt 0 ] && shift
-  selection=("$@")
   # A build that fails is one failure on the closing line, and the run goes on.
-  if ! { cmake -S . -B "$folder" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >/dev/null &&
+  if ! { cmake -S . -B "$folder" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
          cmake --build "$folder" -j "$jobs"; }; then
     echo "The build in $folder failed." >&2
     total=$((total + 1))
@@ -55,8 +51,7 @@ run_suite() {
   fi
   # Playback tests run at the sound server's real pace; on a loaded two-core
   # machine a scheduling stall can starve one, so a failing test gets two more tries.
-  (cd "$folder" && ctest --output-on-failure -j "$jobs" --timeout 600 --repeat until-pass:3 "${selection[@]}") \
-    | tee "$folder/ctest.log" || true
+  (cd "$folder" && ctest --output-on-failure -j "$jobs" --timeout 600 --repeat until-pass:3) | tee "$folder/ctest.log" || true
   # "N% tests passed, F tests failed out of T" -> running totals for the closing line.
   local line
   line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$folder/ctest.log" | tail -1 || true)
