@@ -320,6 +320,10 @@ bool Rotter::stop()
     if (!stopped_) {
         status_ = stopProcess(process_, SIGTERM, 10);
         stopped_ = true;
+        // The fake clock's shared memory, which only a recorder that ends cleanly removes.
+        std::error_code ignored;
+        std::filesystem::remove("/dev/shm/faketime_shm_" + std::to_string(process_), ignored);
+        std::filesystem::remove("/dev/shm/sem.faketime_sem_" + std::to_string(process_), ignored);
     }
     return status_ >= 0 && WIFEXITED(status_) && WEXITSTATUS(status_) == 0;
 }
