@@ -6,14 +6,31 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh test
 jobs=$(nproc)
 
+total=0
+failed=0
+skipped=0
+retried=""
+finished=0
 started_server=0
-stop_server() {
+# Whatever ends the run, the summary is its last line: a step that breaks off
+# early counts as one more failure.
+finish() {
   if [ "$started_server" = 1 ]; then pulseaudio --kill 2>/dev/null || true; fi
+  if [ "$finished" = 0 ]; then
+    echo "The test command ended early." >&2
+    total=$((total + 1))
+    failed=$((failed + 1))
+  fi
+  retried=$(tr ' ' '\n' <<<"$retried" | sort -u | xargs)
+  [ -z "$retried" ] || echo "Passed only on a retry: ${retried// /, }"
+  echo "Summary: $((total - failed - skipped)) passed, $failed failed, $skipped skipped"
+  [ "$failed" -eq 0 ] && exit 0 || exit 1
 }
-trap stop_server EXIT
+trap finish EXIT
+
+scripts/install-deps.sh test
 if ! pactl info >/dev/null 2>&1; then
   pulseaudio -n --daemonize=yes --exit-idle-time=-1 --log-target=syslog \
     -L module-null-sink -L module-native-protocol-unix 2>/dev/null
@@ -24,14 +41,26 @@ fi
 
 run_suite() {
   local folder=$1; shift
-  cmake -S . -B "$folder" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$folder" -j "$jobs"
+  # A build that fails is one failure on the closing line, and the run goes on.
+  if ! { cmake -S . -B "$folder" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
+         cmake --build "$folder" -j "$jobs"; }; then
+    echo "The build in $folder failed." >&2
+    total=$((total + 1))
+    failed=$((failed + 1))
+    return
+  fi
   # Playback tests run at the sound server's real pace; on a loaded two-core
   # machine a scheduling stall can starve one, so a failing test gets two more tries.
   (cd "$folder" && ctest --output-on-failure -j "$jobs" --timeout 600 --repeat until-pass:3) | tee "$folder/ctest.log" || true
   # "N% tests passed, F tests failed out of T" -> running totals for the closing line.
   local line
-  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$folder/ctest.log" | tail -1)
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$folder/ctest.log" | tail -1 || true)
+  if [ -z "$line" ]; then
+    echo "ctest in $folder gave no totals." >&2
+    total=$((total + 1))
+    failed=$((failed + 1))
+    return
+  fi
   total=$((total + $(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")))
   failed=$((failed + $(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$line")))
   skipped=$((skipped + $(grep -c '(Skipped)$' "$folder/ctest.log" || true)))
@@ -49,11 +78,6 @@ run_suite() {
     }
     END { for (name in passed) if (name in failedOnce) print name }' "$folder/ctest.log" | sort | tr '\n' ' ')"
 }
-total=0
-failed=0
-skipped=0
-retried=""
-
 run_suite build
 if [ "${TARNVEIL_QUICK:-0}" != 1 ]; then
   # Leak checking stays off: ALSA unloads its plug-ins before the process ends,
@@ -62,12 +86,16 @@ if [ "${TARNVEIL_QUICK:-0}" != 1 ]; then
   export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:detect_stack_use_after_return=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   run_suite build-asan -DTARNVEIL_SANITIZE=ON -DTARNVEIL_BENCH=OFF
-  # A short fuzzing smoke run of every target from its seed corpus.
-  env -u ASAN_OPTIONS scripts/fuzz.sh "${TARNVEIL_FUZZ_SECONDS:-15}"
+  # A short fuzzing smoke run of every target from its seed corpus; each target
+  # counts as one test, a crash as a failure.
+  fuzz_log=$(mktemp)
+  env -u ASAN_OPTIONS scripts/fuzz.sh "${TARNVEIL_FUZZ_SECONDS:-15}" | tee "$fuzz_log" || true
+  fuzz_total=$(grep -cE '^fuzz_[a-z_]+: ' "$fuzz_log" || true)
+  fuzz_failed=$(grep -cE '^fuzz_[a-z_]+: FAILED' "$fuzz_log" || true)
+  # No per-target line at all: the fuzz targets did not build.
+  [ "$fuzz_total" -gt 0 ] || { fuzz_total=1; fuzz_failed=1; }
+  rm -f "$fuzz_log"
+  total=$((total + fuzz_total))
+  failed=$((failed + fuzz_failed))
 fi
-
-retried=$(tr ' ' '\n' <<<"$retried" | sort -u | xargs)
-# The summary stays the last line, alone, so that runners reading it find it.
-[ -z "$retried" ] || echo "Passed only on a retry: ${retried// /, }"
-echo "Summary: $((total - failed - skipped)) passed, $failed failed, $skipped skipped"
-[ "$failed" -eq 0 ]
+finished=1

@@ -159,6 +159,13 @@ void DriveMap::mapDrive(char letter, const std::filesystem::path& folder) const
     const std::filesystem::path devices = prefix_ / "dosdevices";
     createFolders(devices);
     const std::filesystem::path link = devices / std::string{lower, ':'};
+    // rename() cannot put a link in a folder's place, and the folder may hold
+    // what the operator keeps there.
+    struct stat info {};
+    if (::lstat(link.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        throw Failure(FailureCode::PathFileAccessError,
+                      printable(link.native()) + " is a folder, not a link: move it away to give "
+                          + static_cast<char>(lower & ~0x20) + ": another folder");
     const std::filesystem::path fresh =
         devices / (std::string{'.', lower, ':', '.'} + std::to_string(::getpid()) + ".new");
     ::unlink(fresh.c_str());
@@ -169,6 +176,16 @@ void DriveMap::mapDrive(char letter, const std::filesystem::path& folder) const
         ::unlink(fresh.c_str());
         throw failureFromErrno(error, link.native());
     }
+}
+
+void DriveMap::unmapDrive(char letter) const
+{
+    if (!isAsciiLetter(letter))
+        return;
+    const std::filesystem::path link = prefix_ / "dosdevices" / std::string{static_cast<char>(letter | 0x20), ':'};
+    struct stat info {};
+    if (::lstat(link.c_str(), &info) == 0 && S_ISLNK(info.st_mode) && ::unlink(link.c_str()) != 0)
+        throw failureFromErrno(errno, link.native());
 }
 
 bool DriveMap::ensureSystemDrive() const

@@ -38,8 +38,12 @@ public:
     // Gives drive `letter` the folder `folder`: a new link under a temporary
     // name replaces the old one in one rename, so the letter never names
     // nothing meanwhile. The folder need not be reachable now. Throws Failure
-    // for a character that is no letter and for c:, which holds the program.
+    // for a character that is no letter, for c:, which holds the program, and
+    // for a letter whose entry is a folder rather than a link.
     void mapDrive(char letter, const std::filesystem::path& folder) const;
+
+    // Removes drive `letter`'s link; a folder in its place is left alone.
+    void unmapDrive(char letter) const;
 
 private:
     std::filesystem::path prefix_;

@@ -121,6 +121,45 @@ std::string windows1252ToUtf8(std::string_view bytes)
     return out;
 }
 
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF. Text
+// in Windows-1252 with letters beyond ASCII almost never passes.
+bool isValidUtf8(std::string_view bytes)
+{
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        std::size_t length = 0;
+        uint32_t cp = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            cp = lead & 0x1Fu;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            cp = lead & 0x0Fu;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            cp = lead & 0x07u;
+        } else {
+            return false;
+        }
+        if (i + length > bytes.size())
+            return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(bytes[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (next & 0x3Fu);
+        }
+        constexpr std::array<uint32_t, 5> smallest{0, 0, 0x80, 0x800, 0x10000};
+        if (cp < smallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
 bool isRegedit4(std::string_view text)
 {
     constexpr std::string_view header = "REGEDIT4";
@@ -297,7 +336,9 @@ Registry Registry::parse(std::string_view text)
         text = converted;
     } else if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") {
         text.remove_prefix(3);
-    } else if (isRegedit4(text)) {
+    } else if (isRegedit4(text) && !isValidUtf8(text)) {
+        // Earlier versions of the console wrote REGEDIT4 files holding a path's
+        // own bytes, UTF-8 on Linux; an ANSI export is read as ANSI.
         converted = windows1252ToUtf8(text);
         text = converted;
     }

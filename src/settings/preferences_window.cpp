@@ -9,8 +9,10 @@
 #include "windows/files_menu.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -21,7 +23,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace tarnveil {
 
@@ -56,6 +60,29 @@ QString shownPath(const std::filesystem::path& path)
     return QFile::decodeName(QByteArray::fromStdString(path.native()));
 }
 
+std::filesystem::path encodedPath(const QString& folder)
+{
+    return QFile::encodeName(folder).toStdString();
+}
+
+// A local folder answers at once; one that takes longer is as good as gone for
+// an operator waiting for the dialog.
+constexpr std::chrono::seconds BrowseDeadline{1};
+
+// Where Browse can start for `start`: the folder itself, else the nearest
+// folder above it that exists, else nothing. Runs on a lane.
+std::filesystem::path nearestFolder(std::filesystem::path start)
+{
+    for (std::filesystem::path folder = std::move(start); !folder.empty(); folder = folder.parent_path()) {
+        struct stat info {};
+        if (::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            return folder;
+        if (folder == folder.parent_path())
+            break;
+    }
+    return {};
+}
+
 // The letter a drive text names, upper case, or 0.
 char letterOf(const QString& driveText)
 {
@@ -64,7 +91,8 @@ char letterOf(const QString& driveText)
 }
 } // namespace
 
-frmMyPreferences::frmMyPreferences(Module1& module) : QMainWindow(nullptr), module_(module)
+frmMyPreferences::frmMyPreferences(Module1& module)
+    : QMainWindow(nullptr), module_(module), browseLane_(BrowseDeadline)
 {
     setObjectName(QStringLiteral("frmMyPreferences"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -147,6 +175,9 @@ frmMyPreferences* frmMyPreferences::showWindow(Module1& module)
     window->show();
     window->raise();
     window->activateWindow();
+    // Reported once the window is up, so that the error window is not hidden under it.
+    if (!window->soundCardFailure_.isEmpty())
+        frmError::report(std::exchange(window->soundCardFailure_, QString()));
     return window;
 }
 
@@ -157,11 +188,19 @@ frmMyPreferences* frmMyPreferences::instance()
 
 void frmMyPreferences::Form_Load()
 {
-    // Failures while listing the devices go to the caller.
-    const int32_t count = WaveOut.DeviceCount();
-    for (int32_t device = 0; device < count; ++device) {
-        auto* item = new QListWidgetItem(WaveOut.DeviceName(device), lstMM1);
-        item->setData(Qt::UserRole, device);
+    // Should PortAudio not start, the window still sets the drive: the list
+    // stays empty and the failure is reported.
+    try {
+        WaveOut.emplace();
+        const int32_t count = WaveOut->DeviceCount();
+        for (int32_t device = 0; device < count; ++device) {
+            auto* item = new QListWidgetItem(WaveOut->DeviceName(device), lstMM1);
+            item->setData(Qt::UserRole, device);
+        }
+    } catch (const std::exception& error) {
+        WaveOut.reset();
+        lstMM1->clear();
+        soundCardFailure_ = QString::fromStdString(failureFromException(error).message());
     }
 
     // The stored values are shown as far as they can be read, without a word.
@@ -182,7 +221,7 @@ void frmMyPreferences::showFolderOfLetter()
         letter != '\0' ? module_.drives.folderOf(letter) : std::nullopt;
     mappedFolder_ = folder ? shownPath(*folder) : QString();
     txtFolder->setText(mappedFolder_);
-    lblFolderWarning->clear();
+    showFolderWarning(QString());
     // c: is where the program keeps its own files.
     const bool fixed = letter == 'C';
     txtFolder->setReadOnly(fixed);
@@ -194,20 +233,55 @@ void frmMyPreferences::showFolderOfLetter()
     txtFolder->setToolTip(mapped);
 }
 
+// Browse starts at the folder shown, else in the home folder. The folder shown
+// may be a dead share, so it is looked at on a lane first: one that does not
+// answer in time sends the dialog to the home folder, one that is gone to the
+// nearest folder above it.
 void frmMyPreferences::cmdBrowse_Click()
 {
+    const QString shown = txtFolder->text().trimmed();
+    if (shown.isEmpty()) {
+        chooseFolder(QDir::homePath());
+        return;
+    }
+    browseLane_.start(
+        shown.toStdString(), [start = encodedPath(shown)] { return nearestFolder(start); },
+        [this](DriveOutcome<std::filesystem::path> outcome) {
+            const std::filesystem::path* found = std::get_if<std::filesystem::path>(&outcome);
+            chooseFolder(found != nullptr && !found->empty() ? shownPath(*found) : QDir::homePath());
+        });
+}
+
+void frmMyPreferences::chooseFolder(const QString& start)
+{
     const QString letter = txtDrive->text().left(1).toUpper();
-    const QString folder = QFileDialog::getExistingDirectory(
-        this, QStringLiteral("Folder for drive %1:").arg(letter), txtFolder->text());
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, QStringLiteral("Folder for drive %1:").arg(letter), start);
     if (!folder.isEmpty())
         txtFolder->setText(folder);
+}
+
+// The warning wraps, and gets the room it needs: the buttons and the window's
+// bottom move down by as much as it is taller than one line.
+void frmMyPreferences::showFolderWarning(const QString& text)
+{
+    lblFolderWarning->setText(text);
+    const int top = px(1395);
+    const int width = px(3840);
+    const int height = text.isEmpty() ? px(285) : std::max(px(285), lblFolderWarning->heightForWidth(width));
+    lblFolderWarning->setGeometry(px(480), top, width, height);
+    const int buttonsTop = text.isEmpty() ? px(1680) : std::max(px(1680), top + height + px(90));
+    cmdApply->move(cmdApply->x(), buttonsTop);
+    cmdClose->move(cmdClose->x(), buttonsTop);
+    const int clientHeight = std::max(px(2565), buttonsTop + px(495) + px(390));
+    resize(this->width(), clientHeight + menuBar()->sizeHint().height());
 }
 
 // Whether the folder holds what the console lists is looked at on a lane: the
 // folder may be a share, and one that does not answer must not hold up the window.
 void frmMyPreferences::checkLoggerFolder(const QString& folder)
 {
-    const std::filesystem::path logs = std::filesystem::path(QFile::encodeName(folder).toStdString()) / "logger" / "logs";
+    const std::filesystem::path logs = encodedPath(folder) / "logger" / "logs";
     lane_.start(
         folder.toStdString(),
         [logs] {
@@ -220,7 +294,12 @@ void frmMyPreferences::checkLoggerFolder(const QString& folder)
             const QString why = std::holds_alternative<Failure>(outcome)
                 ? QString::fromStdString(std::get<Failure>(outcome).message()) + QStringLiteral(". ")
                 : QString();
-            lblFolderWarning->setText(why + QStringLiteral("%1 has no logger/logs folder: the log list stays empty until it is there.").arg(folder));
+            // A path too long for a line is shortened in its middle; the tooltip has it whole.
+            const QString whole = why + QStringLiteral("%1 has no logger/logs folder: the log list stays empty until it is there.");
+            const QString shortened =
+                lblFolderWarning->fontMetrics().elidedText(folder, Qt::ElideMiddle, lblFolderWarning->width());
+            lblFolderWarning->setToolTip(whole.arg(folder));
+            showFolderWarning(whole.arg(shortened));
         });
 }
 
@@ -228,9 +307,11 @@ void frmMyPreferences::cmdApply_Click()
 {
     try {
         const QList<QListWidgetItem*> selected = lstMM1->selectedItems();
-        if (selected.isEmpty())
+        // Without a device list the stored card is kept, so that the drive can still be set.
+        if (selected.isEmpty() && WaveOut)
             throw Failure(FailureCode::InvalidIndex);
-        const int32_t device = selected.first()->data(Qt::UserRole).toInt();
+        const int32_t device = !selected.isEmpty() ? selected.first()->data(Qt::UserRole).toInt()
+                                                   : ReadStoredSettings(module_).device.value_or(0);
         const QString folder = txtFolder->text().trimmed();
         const bool remap = !folder.isEmpty() && folder != mappedFolder_;
         const char letter = letterOf(txtDrive->text());
@@ -240,15 +321,38 @@ void frmMyPreferences::cmdApply_Click()
         if (remap && letter == 'C')
             throw Failure(FailureCode::SystemDriveFixed);
         // The records are single bytes; Latin-1 keeps one character one byte.
-        WriteSettings(module_, device, txtDrive->text().toLatin1().toStdString());
+        const std::string driveText = txtDrive->text().toLatin1().toStdString();
         if (remap) {
-            module_.drives.mapDrive(letter, QFile::encodeName(folder).toStdString());
+            mapAndStore(device, driveText, letter, folder);
             showFolderOfLetter();
             checkLoggerFolder(folder);
+        } else {
+            WriteSettings(module_, device, driveText);
         }
         emit applied(remap, letter);
     } catch (const std::exception& error) {
         frmError::report(error);
+    }
+}
+
+// All or nothing: the letter is stored only once its folder is mapped, and the
+// letter's old folder comes back when the settings cannot be stored.
+void frmMyPreferences::mapAndStore(int32_t device, const std::string& driveText, char letter, const QString& folder)
+{
+    const std::optional<std::filesystem::path> before = module_.drives.folderOf(letter);
+    module_.drives.mapDrive(letter, encodedPath(folder));
+    try {
+        WriteSettings(module_, device, driveText);
+    } catch (...) {
+        try {
+            if (before)
+                module_.drives.mapDrive(letter, *before);
+            else
+                module_.drives.unmapDrive(letter);
+        } catch (const std::exception&) {
+            // The failure to store is what the operator hears of.
+        }
+        throw;
     }
 }
 

@@ -5,6 +5,8 @@
 
 #include <QMainWindow>
 
+#include <optional>
+
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -25,8 +27,8 @@ class frmMyPreferences : public QMainWindow {
 
 public:
     // Shows the window, loading it first when it is not open; an open window is
-    // only brought to the front. A failure to list the sound cards reaches the
-    // caller, and no window is left behind.
+    // only brought to the front. A failure to list the sound cards goes to the
+    // error window, and the window opens without them.
     static frmMyPreferences* showWindow(Module1& module);
 
     // The open window, or nullptr.
@@ -60,13 +62,22 @@ private:
     void cmdBrowse_Click();
     void showFolderOfLetter();
     void checkLoggerFolder(const QString& folder);
+    void showFolderWarning(const QString& text);
+    void chooseFolder(const QString& start);
+    void mapAndStore(int32_t device, const std::string& driveText, char letter, const QString& folder);
 
     Module1& module_;
     // What the letter typed is mapped to now, as shown when the letter was typed.
     QString mappedFolder_;
     DriveLane lane_;
-    // Not shown: it only lists the output devices.
-    tarnveil::WaveOut WaveOut;
+    // Where Browse starts is looked at first: a folder on a share that does not
+    // answer would hold up the dialog, and the window with it.
+    DriveLane browseLane_;
+    // Not shown: it only lists the output devices. Empty when PortAudio would
+    // not start; the rest of the window works all the same.
+    std::optional<tarnveil::WaveOut> WaveOut;
+    // Why the sound cards could not be listed, until it is reported.
+    QString soundCardFailure_;
 };
 
 } // namespace tarnveil

@@ -78,6 +78,10 @@ void DriveLane::arrived(uint64_t ticket)
 {
     if (ticket != latest_ || !deliver_)
         return;
+    // The call's thread stored its result before it posted this under the
+    // mailbox's lock. Taking the lock here puts that order where the thread
+    // checker sees it too: Qt's event queue is invisible to it.
+    { const std::lock_guard handedOver(mailbox_->mutex); }
     // Taken out first: the handler may start the lane's next call.
     const auto deliver = std::move(deliver_);
     deliver_ = nullptr;

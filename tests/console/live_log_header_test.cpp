@@ -233,6 +233,11 @@ TEST_F(LiveLogHeaderTest, CurFileMustBeARegularFileAndListedNamesAreOneName)
     ASSERT_EQ(::mkfifo(curFile().c_str(), 0600), 0);
     EXPECT_THROW(FixLiveLogHeader(module, "L:\\logger\\logs\\x.wav"), Failure);
     fs::remove(curFile());
+    // A device reads without complaint (nothing but zeros, naming no log), so
+    // only the check of the file's kind refuses it.
+    fs::create_symlink("/dev/zero", curFile());
+    EXPECT_THROW(FixLiveLogHeader(module, "L:\\logger\\logs\\x.wav"), Failure);
+    fs::remove(curFile());
 
     // A backslash in a listed name belongs to the name: the log named a\b.wav
     // is rewritten, not b.wav in the folder a.

@@ -157,10 +157,12 @@ TEST(Registry, ReadsTextInTheEncodingOfEachExportVersion)
     // REGEDIT4 is ANSI: the same letter arrives as one Windows-1252 byte.
     const Registry ansi = Registry::parse("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"v\"=\"/opt/caf\xE9 \x80\"\r\n");
     EXPECT_EQ(lookup(ansi, "K", "v"), "/opt/caf\xC3\xA9 \xE2\x82\xAC");
+    // ... unless the file is valid UTF-8, as earlier versions of the console wrote it.
+    const Registry ours = Registry::parse("REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=\"/opt/caf\xC3\xA9\"\n");
+    EXPECT_EQ(lookup(ours, "K", "v"), "/opt/caf\xC3\xA9");
     const Registry utf8 = Registry::parse("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\K]\n"
                                           "\"v\"=\"/opt/caf\xC3\xA9\"\n");
     EXPECT_EQ(lookup(utf8, "K", "v"), "/opt/caf\xC3\xA9");
-
 
     test::TempDir dir;
     const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n"

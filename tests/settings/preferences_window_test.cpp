@@ -6,18 +6,22 @@
 #include "platform/drive_map.h"
 #include "platform/failure.h"
 #include "support/audio_env.h"
+#include "support/fuse_share.h"
 #include "support/temp_dir.h"
 #include "support/wav_fixtures.h"
 #include "windows/error_window.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <sndfile.h>
@@ -127,6 +131,7 @@ TEST_F(PreferencesTest, ListsTheOutputDevicesInOrderWithTheirNumbers)
     EXPECT_EQ(names.first(), "default");
     EXPECT_EQ(names.count("default"), 1);
     EXPECT_EQ(names.count("tarnveil_zulu"), 1);
+    EXPECT_GT(names.indexOf("tarnveil_capture"), 0);
     EXPECT_LT(names.indexOf("tarnveil_capture"), names.indexOf("tarnveil_zulu"));
     EXPECT_EQ(names.indexOf("tarnveil_alpha"), names.indexOf("tarnveil_zulu") + 1);
     for (int i = 0; i < window->lstMM1->count(); ++i)
@@ -147,6 +152,26 @@ TEST_F(PreferencesTest, EachLoadListsTheDevicesAsTheyAreNowWithoutStoppingPlayba
     settle();
 
     test::addOutputDevice("tarnveil_plugged");
+    window = open();
+    EXPECT_TRUE(listed(window).contains("tarnveil_plugged"));
+    window->close();
+    settle();
+
+    // A sound system that will not start is reported; the window opens all
+    // the same, and Apply still sets the drive, keeping the stored card.
+    test::writeBytes(settingsFile, bytes("1C"));
+    {
+        const test::BrokenAudioConfiguration broken;
+        window = open();
+    }
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->lstMM1->count(), 0);
+    EXPECT_TRUE(errorText().startsWith(QString::number(static_cast<int>(FailureCode::DeviceUnavailable)) + " "));
+    window->txtDrive->setText("e");
+    QTest::mouseClick(window->cmdApply, Qt::LeftButton);
+    EXPECT_EQ(test::readBytes(settingsFile), bytes("1E"));
+    window->close();
+    settle();
     window = open();
     EXPECT_TRUE(listed(window).contains("tarnveil_plugged"));
     window->close();
@@ -300,6 +325,11 @@ TEST_F(PreferencesTest, ApplyMapsTheDriveLetterToTheFolder)
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->lblFolderWarning->text().contains("logger/logs"); }));
     EXPECT_TRUE(window->lblFolderWarning->text().contains(QString::fromStdString(first.path().string())));
     EXPECT_EQ(frmError::instance(), nullptr);
+    // Shown whole, above the buttons and inside the window.
+    const QLabel* warning = window->lblFolderWarning;
+    EXPECT_GE(warning->height(), warning->heightForWidth(warning->width()));
+    EXPECT_LT(warning->geometry().bottom(), window->cmdApply->y());
+    EXPECT_LE(window->cmdApply->geometry().bottom(), window->centralWidget()->height());
 
     // An existing link is replaced; a folder that has the logs draws no warning.
     window->txtFolder->setText(QString::fromStdString(second.path().string()));
@@ -325,6 +355,68 @@ TEST_F(PreferencesTest, ApplyMapsTheDriveLetterToTheFolder)
     EXPECT_EQ(errorText(), message(FailureCode::NoSuchDrive) + ": 1:");
     EXPECT_EQ(test::readBytes(settingsFile), bytes("0L"));
     EXPECT_EQ(std::filesystem::read_symlink(link), second.path());
+
+    // All or nothing: a letter whose entry is a folder of its own is not stored,
+    // and the failure says why ...
+    std::filesystem::create_directory(prefix / "dosdevices" / "k:");
+    window->txtDrive->setText("k");
+    window->txtFolder->setText(QString::fromStdString(first.path().string()));
+    QTest::mouseClick(window->cmdApply, Qt::LeftButton);
+    EXPECT_TRUE(errorText().startsWith(message(FailureCode::PathFileAccessError))) << errorText().toStdString();
+    EXPECT_TRUE(errorText().contains("is a folder")) << errorText().toStdString();
+    EXPECT_EQ(test::readBytes(settingsFile), bytes("0L"));
+    EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::symlink_status(prefix / "dosdevices" / "k:")));
+    // ... and settings that cannot be stored leave the letter's folder as it was.
+    window->txtDrive->setText("l");
+    window->lstMM1->item(0)->setData(Qt::UserRole, 12);
+    window->lstMM1->setCurrentRow(0);
+    window->txtFolder->setText(QString::fromStdString(first.path().string()));
+    QTest::mouseClick(window->cmdApply, Qt::LeftButton);
+    EXPECT_TRUE(errorText().startsWith(message(FailureCode::SoundCardNotStorable)));
+    EXPECT_EQ(std::filesystem::read_symlink(link), second.path());
+    window->txtDrive->setText("m");
+    window->txtFolder->setText(QString::fromStdString(first.path().string()));
+    QTest::mouseClick(window->cmdApply, Qt::LeftButton);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(prefix / "dosdevices" / "m:")));
+}
+
+// Browse starts at the folder shown, else in the home folder, and never waits
+// on a share that does not answer.
+TEST_F(PreferencesTest, BrowseStartsAtTheFolderShownWithoutWaitingOnADeadShare)
+{
+    test::TempDir mapped;
+    test::writeBytes(settingsFile, bytes("0L"));
+    frmMyPreferences* window = open();
+    // The dialog is modal: it is read and dismissed from inside its own loop.
+    const auto startOfBrowse = [&] {
+        QString start;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                start = dialog->directory().absolutePath();
+                dialog->reject();
+            }
+        });
+        poll.start(20);
+        QTest::mouseClick(window->cmdBrowse, Qt::LeftButton);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !start.isEmpty(); }, 10000));
+        return start;
+    };
+
+    EXPECT_EQ(startOfBrowse(), QDir::homePath());
+    window->txtFolder->setText(QString::fromStdString(mapped.path().string()));
+    EXPECT_EQ(startOfBrowse(), QString::fromStdString(mapped.path().string()));
+    window->txtFolder->setText(QString::fromStdString((mapped / "gone" / "deeper").string()));
+    EXPECT_EQ(startOfBrowse(), QString::fromStdString(mapped.path().string()));
+
+    if (const std::string why = test::FuseShare::unavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    test::FuseShare share(mapped.path());
+    share.freeze(std::chrono::seconds(15));
+    window->txtFolder->setText(QString::fromStdString(share.mountPoint().string()));
+    EXPECT_EQ(startOfBrowse(), QDir::homePath());
+    EXPECT_TRUE(share.frozen()) << "the window waited for the share";
+    share.thaw();
 }
 
 } // namespace

@@ -3,12 +3,15 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -130,6 +133,32 @@ std::string uniqueName(const char* prefix)
     return prefix + std::to_string(::getpid()) + "-" + std::to_string(count++);
 }
 
+// JACK keeps its servers in a registry of eight places in /dev/shm. A server
+// that dies without leaving it keeps its place until a server of the same name
+// starts, so unique names would fill the registry run by run. The names come
+// from a small set instead, each held while its server runs: an abstract socket
+// bound to the name is the lock, and the kernel lets go of it however the
+// holder ends.
+UniqueFd holdServerName(std::string& name)
+{
+    for (int slot = 0; slot < 64; ++slot) {
+        const std::string candidate = "tarnveil-" + std::to_string(slot);
+        UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (!socket)
+            break;
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const std::string key = "tarnveil-jack-server-" + candidate;
+        std::memcpy(address.sun_path + 1, key.data(), key.size());
+        const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + key.size());
+        if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), length) == 0) {
+            name = candidate;
+            return socket;
+        }
+    }
+    throw std::runtime_error("no JACK server name is free");
+}
+
 // Sends `signal` (0: none) to a child of this process and waits up to `limit`
 // seconds for it to end, then kills it. Its wait status, or -1 when it had to
 // be killed.
@@ -167,11 +196,14 @@ std::string JackServer::unavailable()
     return {};
 }
 
-JackServer::JackServer() : name_(uniqueName("tarnveil-"))
+JackServer::JackServer()
 {
     const std::string why = unavailable();
     if (!why.empty())
         throw std::runtime_error(why);
+    nameHeld_ = holdServerName(name_);
+    // What a killed server of this name left must not stand in this one's way.
+    removeLeftovers();
     // Not real-time: a test machine grants no such priority. The long client
     // timeout keeps a recorder on a loaded machine from being thrown off; the
     // short period lets the tools that connect ports come and go quickly.
@@ -180,6 +212,7 @@ JackServer::JackServer() : name_(uniqueName("tarnveil-"))
                     environmentWith({}), logs_ / "jackd");
     if (!runTools({{"jack_wait", "--wait", "--timeout", "10"}}).empty() || ended(server_) >= 0) {
         stopProcess(server_, SIGKILL, 1);
+        removeLeftovers();
         throw std::runtime_error("the JACK server did not start: " + readAll(file("jackd")));
     }
     tone_ = startClient({"jack_simple_client", "tone"}, "tone");
@@ -189,6 +222,22 @@ JackServer::~JackServer()
 {
     stopProcess(tone_, SIGTERM, 5);
     stopProcess(server_, SIGTERM, 10);
+    removeLeftovers();
+}
+
+// The server's shared memory and semaphores, and those of its clients, which
+// only a server or client that ends cleanly removes itself.
+void JackServer::removeLeftovers() const
+{
+    const std::string uid = std::to_string(::getuid());
+    const std::string segments = "jack_" + name_ + "_";
+    const std::string semaphores = "jack_sem." + uid + "_" + name_ + "_";
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored)) {
+        const std::string entryName = entry.path().filename().string();
+        if (entryName.starts_with(segments) || entryName.starts_with(semaphores))
+            std::filesystem::remove(entry.path(), ignored);
+    }
 }
 
 pid_t JackServer::startClient(const std::vector<std::string>& command, const std::string& label,
@@ -271,6 +320,10 @@ bool Rotter::stop()
     if (!stopped_) {
         status_ = stopProcess(process_, SIGTERM, 10);
         stopped_ = true;
+        // The fake clock's shared memory, which only a recorder that ends cleanly removes.
+        std::error_code ignored;
+        std::filesystem::remove("/dev/shm/faketime_shm_" + std::to_string(process_), ignored);
+        std::filesystem::remove("/dev/shm/sem.faketime_sem_" + std::to_string(process_), ignored);
     }
     return status_ >= 0 && WIFEXITED(status_) && WEXITSTATUS(status_) == 0;
 }

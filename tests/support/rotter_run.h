@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/unique_fd.h"
 #include "support/temp_dir.h"
 
 #include <sys/types.h>
@@ -14,10 +15,11 @@ namespace tarnveil::test {
 // a steady tone on it for recordings to carry: Debian's rotter records from
 // such a server as a station's logger would from its mixing desk.
 //
-// The server is named for this object alone, so that test programs running side
-// by side never meet on one. It and its clients never outlive their owner: the
-// destructor ends them (killing what does not end in time), and they die with
-// the process that started them should that process crash.
+// The server's name is held by this object alone, so that test programs running
+// side by side never meet on one. It and its clients never outlive their owner:
+// the destructor ends them (killing what does not end in time) and removes what
+// a killed one left in /dev/shm, and they die with the process that started
+// them should that process crash.
 class JackServer {
 public:
     // Why rotter cannot record here (a program or library missing), or "".
@@ -43,7 +45,10 @@ public:
     std::filesystem::path file(const std::string& label) const { return logs_ / label; }
 
 private:
+    void removeLeftovers() const;
+
     TempDir logs_;
+    UniqueFd nameHeld_;
     std::string name_;
     pid_t server_ = -1;
     pid_t tone_ = -1;

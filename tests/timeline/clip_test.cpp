@@ -117,7 +117,7 @@ TEST_F(ClipTest, AClipAcrossTwoLogsIsSampleExactInEveryLosslessFormat)
     EXPECT_EQ(namesIn(out.path()).size(), formats.size());
 }
 
-TEST_F(ClipTest, GapsOverlapsAndDifferentFormatsAreRefusedWithTheLogsNamed)
+TEST_F(ClipTest, GapsOverlapsAndDifferentFormatsAreRefusedWithTheLogsNamedAndAMomentIsInTheNewerLog)
 {
     writePositionWav(logs / "2026-12-07_14-02-00.wav", Rate * 2, 60 * Rate * 2);
     writePositionWav(logs / "2026-12-07_14-03-05.wav", Rate * 2, 60 * Rate * 2);
@@ -126,6 +126,10 @@ TEST_F(ClipTest, GapsOverlapsAndDifferentFormatsAreRefusedWithTheLogsNamed)
     writePositionWav(logs / "2026-12-07_13-51-00.wav", Rate, 60 * Rate);
     writePositionWav(logs / "2026-12-07_13-52-00.wav", Rate, 605 * Rate / 10);
     writePositionWav(logs / "2026-12-07_13-53-00.wav", Rate, 60 * Rate);
+    // Mono before the stereo 14:00 log: the same in all but the channel count.
+    writePositionWav(logs / "2026-12-07_13-59-00.wav", Rate, 60 * Rate, 1);
+    // Restarted half a minute into the 14:00 log.
+    writePositionWav(logs / "2026-12-07_14-00-30.wav", Rate, 60 * Rate);
     const std::vector<LogSpan> logged = survey();
     const auto failureOf = [&](int64_t from, int64_t to) {
         try {
@@ -138,10 +142,16 @@ TEST_F(ClipTest, GapsOverlapsAndDifferentFormatsAreRefusedWithTheLogsNamed)
     const Failure formats = failureOf(msAt(14, 1, 50), msAt(14, 2, 10));
     EXPECT_EQ(formats.code(), FailureCode::ClipFormatsDiffer);
     EXPECT_NE(formats.description().find("2026-12-07_14-01-00.wav and 2026-12-07_14-02-00.wav"), std::string::npos);
+    EXPECT_EQ(failureOf(msAt(13, 59, 50), msAt(14, 0, 10)).code(), FailureCode::ClipFormatsDiffer);
     EXPECT_EQ(failureOf(msAt(14, 2, 50), msAt(14, 3, 10)).code(), FailureCode::ClipCrossesGap);
     EXPECT_EQ(failureOf(msAt(13, 50, 50), msAt(13, 51, 10)).code(), FailureCode::ClipCrossesGap);
     const Failure overlap = failureOf(msAt(13, 52, 50), msAt(13, 53, 10));
     EXPECT_EQ(overlap.message(), "427 The clip's logs overlap: 2026-12-07_13-52-00.wav and 2026-12-07_13-53-00.wav");
+    // Where two logs hold a moment, the later start is the newer recording.
+    const MomentPlace overlapped = placeMoment(logged, msAt(14, 0, 40));
+    ASSERT_TRUE(overlapped.holder);
+    EXPECT_EQ(logged[*overlapped.holder].name.toStdString(), "2026-12-07_14-00-30.wav");
+    EXPECT_EQ(overlapped.offsetMs, 10000);
     const Failure gap = failureOf(msAt(14, 3, 2), msAt(14, 3, 10));
     EXPECT_EQ(gap.code(), FailureCode::NoLogAtTime);
     EXPECT_NE(gap.description().find("before it: 2026-12-07_14-02-00.wav (2026-12-07 14:02:00 to 2026-12-07 14:03:00)"),
