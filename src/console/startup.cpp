@@ -50,6 +50,12 @@ int runConsole(mnuMenu* console)
 
 int runTarnveil(int argc, char** argv)
 {
+    // On X11 Qt hands each repaint over in shared memory and then waits for the
+    // server's answer: two more wake-ups for every tick of the clock and every
+    // step of the meter. The console's repaints are a few small rectangles,
+    // cheaper sent whole. An operator's own setting is kept.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnveil"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tarnveil/tarnveil.png")));
