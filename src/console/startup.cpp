@@ -1,5 +1,6 @@
 #include "console/startup.h"
 
+#include "components/portaudio_session.h"
 #include "console/handler_guard.h"
 #include "console/main_window.h"
 #include "console/module1.h"
@@ -11,8 +12,10 @@
 #include <QApplication>
 #include <QIcon>
 #include <QPointer>
+#include <QTimer>
 
 #include <exception>
+#include <optional>
 
 namespace tarnveil {
 
@@ -67,6 +70,9 @@ int runTarnveil(int argc, char** argv)
     mnuMenu* console = openConsole(drives, module);
     if (console == nullptr)
         return 1;
+    // Once the window is up, PortAudio starts beside it, ready for the first Play.
+    std::optional<PortAudioWarmUp> soundSystem;
+    QTimer::singleShot(0, console, [&soundSystem] { soundSystem.emplace(); });
     return runConsole(console);
 }
 
