@@ -34,16 +34,13 @@ binary=$build/tarnveil
 [[ -x $binary ]] || { echo "click_to_sound.sh: $binary missing" >&2; exit 1; }
 pactl info >/dev/null 2>&1 || { echo "click_to_sound.sh: no PulseAudio server answers" >&2; exit 1; }
 source "$repo/bench/console_env.sh"
+source "$repo/bench/sound_ear.sh"
 
 work=$(mktemp -d)
-sink=tarnveil_click_$$
-module=""
-listener=""
 cleanup() {
     stop_console
     stop_display
-    [[ -n $listener ]] && kill "$listener" 2>/dev/null || true
-    [[ -n $module ]] && pactl unload-module "$module" 2>/dev/null || true
+    stop_ear
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -59,25 +56,9 @@ loud "$work/L30.wav" 30
 sox "$work"/{L60,Q60,L60,Q60,L60,Q60,L60,Q60,L60,Q30,L30}.wav "$log"
 
 # --- the ear ------------------------------------------------------------------
-module=$(pactl load-module module-null-sink sink_name=$sink)
-export PULSE_SINK=$sink
-onsets=$work/onsets
-: >"$onsets"
-parec -d "$sink.monitor" --raw --format=s16le --rate=48000 --channels=1 --latency-msec=5 |
-    python3 -u "$repo/bench/sound_onsets.py" 48000 3000 60 >"$onsets" &
-listener=$!
-sleep 0.5
+start_ear "$work"
 
 results=$work/results
-# onset_after T0: the first onset after T0, waiting up to 3 s; empty if none.
-onset_after() {
-    local t0=$1 i found
-    for ((i = 0; i < 150; i++)); do
-        found=$(awk -v t="$t0" '$1 > t { print $1; exit }' "$onsets")
-        [[ -n $found ]] && { echo "$found"; return; }
-        sleep 0.02
-    done
-}
 # trial NAME COMMAND...: runs COMMAND (which starts the action) and records the delay.
 trial() {
     local name=$1 t0 at

@@ -2,9 +2,10 @@
 # Dropouts beside a busy machine: while a `make -j2` build of this project runs
 # over and over in a scratch folder (no ccache, so it really compiles), the
 # engine plays a finished log, then follows a live log that the logger
-# simulator records, each for SOAK_SECONDS; each prints the device's
-# underflows and the buffers the reader left short. BEFORE_PROBE names an
-# older engine_probe to run the same way, in the same run.
+# simulator records in ten-second files, each for SOAK_SECONDS; each prints
+# the device's underflows and the buffers the reader left short ("-" where the
+# probe printed none). BEFORE_PROBE names an older engine_probe to run the
+# same way, in the same run.
 #
 # Usage: bench/dropout_soak.sh [BUILD_DIR]   (default: build)
 #   SOAK_SECONDS=1800   length of each playback (30 minutes)
@@ -32,6 +33,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
+mkdir -p "$work/finished"
 "$logger" --root "$work/finished" --backlog 1 --backlog-length "$((seconds + 30))s" >/dev/null
 finished=$(ls "$work"/finished/logger/logs/*.wav)
 
@@ -44,19 +46,20 @@ sleep 5
 # soak NAME PROBE: a finished log, then the live edge, each for $seconds.
 soak() {
     local name=$1 binary=$2
-    "$binary" play "$finished" "$seconds" >"$work/$name-play.txt"
+    # A probe that fails still leaves its figures, or none, for the table.
+    "$binary" play "$finished" "$seconds" >"$work/$name-play.txt" || true
     mkdir -p "$work/live-$name"
-    "$logger" --root "$work/live-$name" --no-align >/dev/null 2>&1 &
+    "$logger" --root "$work/live-$name" --period 10s --no-align >/dev/null 2>&1 &
     loggerPid=$!
     sleep 3
-    "$binary" follow "$work/live-$name" "$seconds" >"$work/$name-follow.txt"
+    "$binary" follow "$work/live-$name" "$seconds" >"$work/$name-follow.txt" || true
     kill "$loggerPid" && wait "$loggerPid" || true
     loggerPid=""
     local kind
     for kind in play follow; do
         awk -v name="$name" -v kind="$kind" -v load="$(cut -d' ' -f1 /proc/loadavg)" '
             $1 == "device_underflows" { u = $2 } $1 == "starved_buffers" { s = $2 } $1 == "cpu_percent" { c = $2 }
-            END { printf "%-14s %-7s %11s %8s %7s %6s\n", name, kind, u, s, c, load }' "$work/$name-$kind.txt"
+            END { printf "%-14s %-7s %11s %8s %7s %6s\n", name, kind, u == "" ? "-" : u, s == "" ? "-" : s, c, load }' "$work/$name-$kind.txt"
     done
 }
 

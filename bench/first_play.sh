@@ -21,16 +21,13 @@ before=${BEFORE:-}
 [[ -x $after ]] || { echo "first_play.sh: $after missing" >&2; exit 1; }
 pactl info >/dev/null 2>&1 || { echo "first_play.sh: no PulseAudio server answers" >&2; exit 1; }
 source "$repo/bench/console_env.sh"
+source "$repo/bench/sound_ear.sh"
 
 work=$(mktemp -d)
-sink=tarnveil_first_$$
-module=""
-listener=""
 cleanup() {
     stop_console
     stop_display
-    [[ -n $listener ]] && kill "$listener" 2>/dev/null || true
-    [[ -n $module ]] && pactl unload-module "$module" 2>/dev/null || true
+    stop_ear
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -38,25 +35,13 @@ trap cleanup EXIT
 log=$work/tone.wav
 sox -n -r 48000 -c 2 -b 16 -e signed-integer -t wav "$log" synth 30 sine 1000 vol 0.5
 
-# The ear: onsets at the monitor of a private null sink.
-module=$(pactl load-module module-null-sink sink_name=$sink)
-export PULSE_SINK=$sink
-onsets=$work/onsets
-: >"$onsets"
-parec -d "$sink.monitor" --raw --format=s16le --rate=48000 --channels=1 --latency-msec=5 |
-    python3 -u "$repo/bench/sound_onsets.py" 48000 3000 60 >"$onsets" &
-listener=$!
-sleep 0.5
+start_ear "$work"
 
 results=$work/results
 # record NAME T0: the first onset after T0 (waiting up to 3 s), in ms after T0.
 record() {
-    local name=$1 t0=$2 i at=""
-    for ((i = 0; i < 150; i++)); do
-        at=$(awk -v t="$t0" '$1 > t { print $1; exit }' "$onsets")
-        [[ -n $at ]] && break
-        sleep 0.02
-    done
+    local name=$1 t0=$2 at
+    at=$(onset_after "$t0")
     if [[ -n $at ]]; then
         echo "$name $(((at - t0) / 1000))" >>"$results"
     else
