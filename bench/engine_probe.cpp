@@ -15,7 +15,7 @@
 //       recording, from its live edge, and follows it for SECONDS; prints how
 //       far behind the recording what is heard stays, sampled every 50 ms,
 //       as "lag_median_ms N" and "lag_max_ms N" (each sample as "lag_ms N"
-//       too when TARNVEIL_LAGS is set)
+//       too when TARNVEIL_LAGS is set), and the gaps heard as play does
 //   engine_probe devices
 //       lists the player's devices with their numbers
 //   engine_probe rss-play FILE SECONDS [DEVICE]
@@ -169,6 +169,14 @@ void printProcessorUse(double since, const QElapsedTimer& clock)
     std::printf("cpu_percent %.2f\n", 100.0 * (processorSeconds() - since) * 1000.0 / static_cast<double>(clock.elapsed()));
 }
 
+void printDropouts(const WavePlayer& player)
+{
+    const PlaybackDropouts dropouts = player.dropouts();
+    std::printf("device_underflows %llu\nstarved_buffers %llu\n",
+                static_cast<unsigned long long>(dropouts.deviceUnderflows),
+                static_cast<unsigned long long>(dropouts.starvedBuffers));
+}
+
 int play(const char* name, int64_t seconds, const char* device, bool sampleMemory)
 {
     WavePlayer player;
@@ -195,12 +203,9 @@ int play(const char* name, int64_t seconds, const char* device, bool sampleMemor
     const double processorBefore = processorSeconds();
     player.Play();
     QCoreApplication::exec();
-    const PlaybackDropouts dropouts = player.dropouts();
     std::printf("played %.3f s to position %d ms\n", static_cast<double>(clock.elapsed()) / 1000.0,
                 player.Position());
-    std::printf("device_underflows %llu\nstarved_buffers %llu\n",
-                static_cast<unsigned long long>(dropouts.deviceUnderflows),
-                static_cast<unsigned long long>(dropouts.starvedBuffers));
+    printDropouts(player);
     printProcessorUse(processorBefore, clock);
     if (sampleMemory)
         std::printf("rss_max_kb %ld\nrss_last_kb %ld\n", maxKb, lastKb);
@@ -275,6 +280,7 @@ int follow(const char* rootName, int64_t seconds, const char* device)
     sample.start(50);
     QCoreApplication::exec();
     std::printf("followed %.3f s over %d new logs\n", static_cast<double>(clock.elapsed()) / 1000.0, changes);
+    printDropouts(player);
     printProcessorUse(processorBefore, clock);
     // The first second settles the device's queue.
     lags.erase(lags.begin(), lags.begin() + std::min<ptrdiff_t>(20, static_cast<ptrdiff_t>(lags.size())));

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Wake-ups of the real console while a log is open and paused, and then
 # stopped: for each thread, the context switches per second (voluntary and
-# not) over SECONDS_PER_STATE, from /proc. The console's clock ticks every
-# 50 ms, so its GUI thread alone accounts for about 20 a second.
+# not) over SECONDS_PER_STATE, from /proc. Paused, the console ticks every
+# 50 ms, so its GUI thread alone accounts for about 20 a second; stopped, its
+# clock wakes it once a second.
 #
 # Usage: bench/idle_wakeups.sh [BUILD_DIR]   (default: build)   SECONDS_PER_STATE=10
 # Needs Xvfb, xdotool, pactl and a PulseAudio server (the null sink is enough).

@@ -3,6 +3,7 @@
 #include "components/live_follow.h"
 #include "components/log_growth.h"
 #include "components/player_settings.h"
+#include "components/realtime_priority.h"
 #include "components/sound_file.h"
 
 #include <pthread.h>
@@ -259,6 +260,8 @@ void FileReader::run()
 {
     // A name of its own, so that its wake-ups can be told apart (top -H, /proc).
     pthread_setname_np(pthread_self(), "tarnveil-reader");
+    // Beside a busy machine the ring must not run dry while builds take the cores.
+    requestRealtimeScheduling();
     const auto inChannels = static_cast<size_t>(file_->channels());
     const auto outChannels = static_cast<size_t>(format_.channels);
     std::vector<float> decoded(blockFrames_ * inChannels);

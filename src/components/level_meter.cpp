@@ -2,6 +2,7 @@
 
 #include "components/wave_player.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -61,7 +62,6 @@ void MMLevel::showLevelsAt(const LevelReading& reading, int64_t nowMs)
     lastMs_ = nowMs;
     const double fall = FallDbPerSecond * elapsedS;
 
-    bool changed = false;
     for (int i = 0; i < 2; ++i) {
         double incoming = MinimumDb;
         if (reading.channels == 1)
@@ -82,12 +82,64 @@ void MMLevel::showLevelsAt(const LevelReading& reading, int64_t nowMs)
         // The mark never sits below its own bar.
         hold = std::max(hold, bar);
 
-        changed = changed || bar != channel.barDb || hold != channel.holdDb;
         channel.barDb = bar;
         channel.holdDb = hold;
     }
-    if (changed)
-        update();
+    updateChangedSegments();
+}
+
+int MMLevel::segmentCount() const
+{
+    const int length = std::max(1, width() - 2 * SideMargin);
+    return length < SegmentWidth ? 0 : (length - SegmentWidth) / SegmentPitch + 1;
+}
+
+MMLevel::Segments MMLevel::segmentsOf(const Channel& channel) const
+{
+    const int left = SideMargin;
+    const int length = std::max(1, width() - 2 * SideMargin);
+    const int count = segmentCount();
+    Segments segments;
+    // A segment is lit when it starts before the bar's end, or holds the peak mark.
+    if (channel.barDb > MinimumDb) {
+        const int litTo = barX(left, length, channel.barDb);
+        segments.lit = std::clamp((litTo - left + SegmentPitch - 1) / SegmentPitch, 0, count);
+    }
+    if (channel.holdDb > MinimumDb) {
+        const int hold = (barX(left, length, channel.holdDb) - left) / SegmentPitch;
+        segments.hold = hold < count ? hold : -1;
+    }
+    return segments;
+}
+
+QRect MMLevel::segmentsRect(int channel, int first, int last) const
+{
+    const int barHeight = std::max(1, (height() - 3 * BarGap) / 2);
+    const int top = BarGap + channel * (barHeight + BarGap);
+    return {SideMargin + first * SegmentPitch, top, (last - first) * SegmentPitch + SegmentWidth, barHeight};
+}
+
+// Most readings move a bar within one segment and change nothing on screen;
+// the rest repaint the few segments that went on or off.
+void MMLevel::updateChangedSegments()
+{
+    for (int i = 0; i < 2; ++i) {
+        const Segments now = segmentsOf(channels_[static_cast<size_t>(i)]);
+        Segments& was = shown_[static_cast<size_t>(i)];
+        if (now == was)
+            continue;
+        QRegion changed;
+        if (now.lit != was.lit)
+            changed += segmentsRect(i, std::min(now.lit, was.lit), std::max(now.lit, was.lit) - 1);
+        if (now.hold != was.hold) {
+            for (const int hold : {now.hold, was.hold}) {
+                if (hold >= 0)
+                    changed += segmentsRect(i, hold, hold);
+            }
+        }
+        was = now;
+        update(changed);
+    }
 }
 
 double MMLevel::barDb(int channel) const
@@ -117,28 +169,61 @@ QSize MMLevel::minimumSizeHint() const
     return {2 * SideMargin + 10 * SegmentPitch, 3 * BarGap + 2 * 3};
 }
 
-void MMLevel::paintEvent(QPaintEvent*)
+void MMLevel::resizeEvent(QResizeEvent*)
 {
-    QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
+    darkStrip_ = QPixmap();
+    litStrip_ = QPixmap();
+    // A resize repaints the whole meter at the new width.
+    for (int i = 0; i < 2; ++i)
+        shown_[static_cast<size_t>(i)] = segmentsOf(channels_[static_cast<size_t>(i)]);
+}
 
+void MMLevel::drawStrips()
+{
+    const qreal ratio = devicePixelRatioF();
     const int left = SideMargin;
     const int length = std::max(1, width() - 2 * SideMargin);
-    const int barHeight = std::max(1, (height() - 3 * BarGap) / 2);
+    for (const bool lit : {false, true}) {
+        QPixmap strip(size() * ratio);
+        strip.setDevicePixelRatio(ratio);
+        QPainter painter(&strip);
+        painter.fillRect(rect(), Qt::black);
+        for (int i = 0; i < 2; ++i) {
+            const QRect bar = segmentsRect(i, 0, 0);
+            for (int x = left; x + SegmentWidth <= left + length; x += SegmentPitch) {
+                // A segment takes the zone of its middle, so the colours change on
+                // segment boundaries and never within one.
+                const double segmentDb = MinimumDb + (x + SegmentWidth / 2.0 - left) / length * -MinimumDb;
+                const QColor colour = zoneColour(segmentDb);
+                painter.fillRect(x, bar.top(), SegmentWidth, bar.height(), lit ? colour : colour.darker(450));
+            }
+        }
+        painter.end();
+        (lit ? litStrip_ : darkStrip_) = strip;
+    }
+}
 
+void MMLevel::paintEvent(QPaintEvent* event)
+{
+    if (darkStrip_.isNull())
+        drawStrips();
+    const qreal ratio = devicePixelRatioF();
+    const auto source = [ratio](const QRect& area) {
+        return QRectF(area.x() * ratio, area.y() * ratio, area.width() * ratio, area.height() * ratio);
+    };
+    QPainter painter(this);
+    painter.setClipRegion(event->region());
+    for (const QRect& area : event->region())
+        painter.drawPixmap(QRectF(area), darkStrip_, source(area));
     for (int i = 0; i < 2; ++i) {
-        const Channel& channel = channels_[static_cast<size_t>(i)];
-        const int top = BarGap + i * (barHeight + BarGap);
-        const int litTo = channel.barDb > MinimumDb ? barX(left, length, channel.barDb) : left;
-        const int holdX = channel.holdDb > MinimumDb ? barX(left, length, channel.holdDb) : -1;
-
-        for (int x = left; x + SegmentWidth <= left + length; x += SegmentPitch) {
-            // A segment takes the zone of its middle, so the colours change on
-            // segment boundaries and never within one.
-            const double segmentDb = MinimumDb + (x + SegmentWidth / 2.0 - left) / length * -MinimumDb;
-            const QColor colour = zoneColour(segmentDb);
-            const bool lit = x < litTo || (holdX >= x && holdX < x + SegmentPitch);
-            painter.fillRect(x, top, SegmentWidth, barHeight, lit ? colour : colour.darker(450));
+        const Segments segments = segmentsOf(channels_[static_cast<size_t>(i)]);
+        if (segments.lit > 0) {
+            const QRect lit = segmentsRect(i, 0, segments.lit - 1);
+            painter.drawPixmap(QRectF(lit), litStrip_, source(lit));
+        }
+        if (segments.hold >= 0) {
+            const QRect hold = segmentsRect(i, segments.hold, segments.hold);
+            painter.drawPixmap(QRectF(hold), litStrip_, source(hold));
         }
     }
 }

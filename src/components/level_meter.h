@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QPixmap>
 #include <QWidget>
 
 #include <array>
@@ -51,6 +52,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     struct Channel {
@@ -58,9 +60,27 @@ private:
         double holdDb = MinimumDb;
         int64_t holdSinceMs = 0;
     };
+    // What a bar shows at the present width: its first `lit` segments and the
+    // one numbered `hold` (-1 for none) are lit.
+    struct Segments {
+        int lit = 0;
+        int hold = -1;
+        bool operator==(const Segments&) const = default;
+    };
+    Segments segmentsOf(const Channel& channel) const;
+    int segmentCount() const;
+    QRect segmentsRect(int channel, int first, int last) const;
+    void updateChangedSegments();
+    void drawStrips();
+
     std::array<Channel, 2> channels_;
     int64_t lastMs_ = -1;
     QElapsedTimer clock_;
+    // The bars all dark and all lit, drawn once per size; a paint copies from them.
+    QPixmap darkStrip_;
+    QPixmap litStrip_;
+    // What the screen shows, or is about to once the pending paint has run.
+    std::array<Segments, 2> shown_;
 };
 
 // Printed dB scale matching MMLevel: 11 ticks from the floor to 0 dBFS, every

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <string_view>
+#include <thread>
 
 namespace tarnveil {
 
@@ -69,6 +70,22 @@ void terminate()
         Pa_Terminate();
     initialised = false;
 }
+
+// The warm-up's probe. Everything above is touched by it alone until the GUI
+// thread has joined it (finishWarmUp), which orders its writes before any read.
+std::thread warmUpThread;
+
+void finishWarmUp()
+{
+    if (warmUpThread.joinable())
+        warmUpThread.join();
+}
+
+void releaseSession()
+{
+    if (--sessionCount == 0)
+        terminate();
+}
 } // namespace
 
 QuietStderr::QuietStderr() : saved_(dup(STDERR_FILENO))
@@ -90,6 +107,7 @@ QuietStderr::~QuietStderr()
 
 PortAudioSession::PortAudioSession(Scan scan)
 {
+    finishWarmUp();
     // Not initialised also after a rescan that failed: try again.
     if (!initialised)
         initialise();
@@ -100,8 +118,7 @@ PortAudioSession::PortAudioSession(Scan scan)
 
 PortAudioSession::~PortAudioSession()
 {
-    if (--sessionCount == 0)
-        terminate();
+    releaseSession();
 }
 
 const std::vector<PaDeviceIndex>& PortAudioSession::outputDevices() const
@@ -115,6 +132,27 @@ void PortAudioSession::rescan()
         return;
     terminate();
     initialise();
+}
+
+PortAudioWarmUp::PortAudioWarmUp()
+{
+    finishWarmUp();
+    ++sessionCount;
+    if (initialised)
+        return;
+    warmUpThread = std::thread([] {
+        try {
+            initialise();
+        } catch (const std::exception&) {
+            // Left uninitialised: the first session tries again and reports it.
+        }
+    });
+}
+
+PortAudioWarmUp::~PortAudioWarmUp()
+{
+    finishWarmUp();
+    releaseSession();
 }
 
 OpenStreamMark::OpenStreamMark()

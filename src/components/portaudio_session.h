@@ -31,6 +31,19 @@ public:
     void rescan();
 };
 
+// Brings PortAudio up on a thread of its own and keeps it up while it lives,
+// so that the first Play of a session does not wait for the probe of every
+// card. A session made meanwhile waits for the probe to end and shares what it
+// found; should PortAudio have failed to start, the session tries again and
+// reports the failure as it always has. GUI thread only.
+class PortAudioWarmUp {
+public:
+    PortAudioWarmUp();
+    ~PortAudioWarmUp();
+    PortAudioWarmUp(const PortAudioWarmUp&) = delete;
+    PortAudioWarmUp& operator=(const PortAudioWarmUp&) = delete;
+};
+
 // Held by every open stream, so that no rescan pulls PortAudio from under it.
 // GUI thread only.
 class OpenStreamMark {
@@ -43,7 +56,8 @@ public:
 
 // Silences stderr while it lives: PortAudio's probes of JACK and ALSA, and ALSA's
 // complaints about a missing sound server, are no news for the operator (who
-// gets a failure with the reason instead). GUI thread only.
+// gets a failure with the reason instead). For the whole process: one at a
+// time, on the thread that starts PortAudio.
 class QuietStderr {
 public:
     QuietStderr();

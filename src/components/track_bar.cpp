@@ -33,26 +33,32 @@ TrackBar::TrackBar(QWidget* parent) : QWidget(parent)
 
 void TrackBar::setMin(int32_t value)
 {
-    if (min_ == value)
-        return;
+    const QRect before = thumbRect();
     min_ = value;
-    update();
+    updateThumbMove(before);
 }
 
 void TrackBar::setMax(int32_t value)
 {
-    if (max_ == value)
-        return;
+    const QRect before = thumbRect();
     max_ = value;
-    update();
+    updateThumbMove(before);
 }
 
 void TrackBar::setPosition(int32_t value)
 {
-    if (position_ == value)
-        return;
+    const QRect before = thumbRect();
     position_ = value;
-    update();
+    updateThumbMove(before);
+}
+
+// Playback moves the values every tick, the thumb only now and then by a
+// pixel: only then, and only where it was and is, does the slider repaint.
+void TrackBar::updateThumbMove(const QRect& before)
+{
+    const QRect after = thumbRect();
+    if (after != before)
+        update(QRegion(before) + after);
 }
 
 QSize TrackBar::sizeHint() const

@@ -53,6 +53,7 @@ private:
     int travelStart() const;
     int travelLength() const;
     int thumbCentre() const;
+    void updateThumbMove(const QRect& before);
     int32_t valueAt(int x) const;
     // A user's move: limited to the travel, ThumbMoved when the value changes.
     void moveByUser(int64_t value);

@@ -10,6 +10,7 @@
 #include "console/module1.h"
 #include "console/playback_control.h"
 #include "console/range_control.h"
+#include "console/time_display.h"
 #include "loglist/log_list.h"
 #include "loudness/loudness_strip.h"
 #include "loudness/strip_control.h"
@@ -24,6 +25,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -128,6 +130,7 @@ mnuMenu::mnuMenu(Module1& module) : module_(module)
     createMenus();
     connectHandlers();
     setFocusOrder();
+    // The first tick fills the clock at once; scheduleTick() times the rest.
     Timer1->start();
 
     Form_Load();
@@ -201,6 +204,7 @@ void mnuMenu::createControls()
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(TimerIntervalMs);
+    Timer1->setSingleShot(true);
 
     cmdClose = makeButton(this, "cmdClose", QStringLiteral("&Close"), QString());
 
@@ -362,6 +366,8 @@ void mnuMenu::connectHandlers()
     connect(Timer1, &QTimer::timeout, this, guarded([timeline] { timeline->Timer1_Timer(); }));
     StripControl* strip = strip_.get();
     connect(Timer1, &QTimer::timeout, this, guarded([strip] { strip->Timer1_Timer(); }));
+    connect(Timer1, &QTimer::timeout, this, &mnuMenu::scheduleTick);
+    connect(WavePlayer, &WavePlayer::PlaybackRunning, this, &mnuMenu::scheduleTick);
     connect(mnuGoToTime, &QAction::triggered, this, guarded([timeline] { timeline->mnuGoToTime_Click(); }));
     connect(mnuSaveClipAs, &QAction::triggered, this, guarded([timeline] { timeline->mnuSaveClipAs_Click(); }));
     connect(mnuSilenceReport, &QAction::triggered, this, guarded([this] { mnuSilenceReport_Click(); }));
@@ -379,6 +385,22 @@ void mnuMenu::connectHandlers()
     connect(mnuHelp, &QAction::triggered, this, guarded([this] { mnuHelp_Click(); }));
     connect(mnuAbout, &QAction::triggered, this, guarded([this] { mnuAbout_Click(); }));
     connect(logList_.get(), &LogList::noDrive, this, guarded([this] { openPreferencesForDrive(); }));
+}
+
+// With a log playing or paused the slider and the times follow it every
+// 50 ms; with none only the clock changes, once a second, and the console
+// sleeps in between. Playback's start brings the quick ticks back at once.
+void mnuMenu::scheduleTick()
+{
+    if (WavePlayer->isPlaying() || WavePlayer->isPaused()) {
+        // Coarse: Qt lets it fire together with the meter's polls.
+        Timer1->setTimerType(Qt::CoarseTimer);
+        Timer1->start(TimerIntervalMs);
+    } else {
+        // A coarse timer may fire early, before the second it is meant to show.
+        Timer1->setTimerType(Qt::PreciseTimer);
+        Timer1->start(msUntilNextSecond(QDateTime::currentMSecsSinceEpoch()));
+    }
 }
 
 void mnuMenu::setFocusOrder()

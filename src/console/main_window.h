@@ -87,6 +87,7 @@ private:
     void createMenus();
     void connectHandlers();
     void setFocusOrder();
+    void scheduleTick();
     void fillLogList();
     void openPreferencesForDrive();
     void preferencesApplied(bool remapped, char letter);

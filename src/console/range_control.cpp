@@ -48,7 +48,13 @@ void RangeControl::optRange_Click(int16_t index)
 
 void RangeControl::Timer1_Timer()
 {
-    controls_.lblclock->setText(clockText(QDateTime::currentDateTime(), QLocale::system()));
+    // The clock's text changes once a second; the quick ticks of playback
+    // need not format the date twenty times over.
+    const qint64 second = QDateTime::currentSecsSinceEpoch();
+    if (second != clockSecond_) {
+        clockSecond_ = second;
+        controls_.lblclock->setText(clockText(QDateTime::fromSecsSinceEpoch(second), QLocale::system()));
+    }
     if (module_.PlayerOpen == 0)
         return;
 

@@ -35,6 +35,7 @@ private:
     ConsoleState& state_;
     const ConsoleControls& controls_;
     PlaybackControl& playback_;
+    int64_t clockSecond_ = -1; // the second lblclock shows
 };
 
 } // namespace tarnveil

@@ -1,5 +1,6 @@
 #include "console/startup.h"
 
+#include "components/portaudio_session.h"
 #include "console/handler_guard.h"
 #include "console/main_window.h"
 #include "console/module1.h"
@@ -12,8 +13,10 @@
 #include <QApplication>
 #include <QIcon>
 #include <QPointer>
+#include <QTimer>
 
 #include <exception>
+#include <optional>
 
 namespace tarnveil {
 
@@ -54,6 +57,12 @@ int runTarnveil(int argc, char** argv)
     // The reports run with no display, so they are told apart before any window system is touched.
     if (const std::optional<int> status = runCommandLine(argc, argv))
         return *status;
+    // On X11 Qt hands each repaint over in shared memory and then waits for the
+    // server's answer: two more wake-ups for every tick of the clock and every
+    // step of the meter. The console's repaints are a few small rectangles,
+    // cheaper sent whole. An operator's own setting is kept.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnveil"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tarnveil/tarnveil.png")));
@@ -65,6 +74,9 @@ int runTarnveil(int argc, char** argv)
     mnuMenu* console = openConsole(drives, module);
     if (console == nullptr)
         return 1;
+    // Once the window is up, PortAudio starts beside it, ready for the first Play.
+    std::optional<PortAudioWarmUp> soundSystem;
+    QTimer::singleShot(0, console, [&soundSystem] { soundSystem.emplace(); });
     return runConsole(console);
 }
 

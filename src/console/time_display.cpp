@@ -60,4 +60,12 @@ QString clockText(const QDateTime& now, const QLocale& locale)
         + twoDigits(time.second());
 }
 
+int msUntilNextSecond(int64_t msSinceEpoch)
+{
+    // A millisecond past the turn: a timer never fires before its time, but
+    // the clock it reads may stand a fraction of a millisecond behind.
+    const auto intoSecond = static_cast<int>(((msSinceEpoch % 1000) + 1000) % 1000);
+    return 1000 - intoSecond + 1;
+}
+
 } // namespace tarnveil

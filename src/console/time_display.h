@@ -22,4 +22,8 @@ QChar fieldSeparator(const QString& format, QChar fallback);
 // HH:mm:ss, with the weekday and both separators taken from `locale`.
 QString clockText(const QDateTime& now, const QLocale& locale);
 
+// Milliseconds from `msSinceEpoch` until just past the clock's next whole
+// second, so that a timer started with it shows that second's time.
+int msUntilNextSecond(int64_t msSinceEpoch);
+
 } // namespace tarnveil

@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QImage>
+#include <QScreen>
+#include <QTest>
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace tarnveil {
 namespace {
@@ -106,6 +110,42 @@ TEST(LevelMeter, PaintsLitSegmentsUpToTheLevel)
     EXPECT_GT(litPixels(image, topRow, width * 9 / 10, width, litRed), 0);
     EXPECT_EQ(litPixels(image, bottomRow, 0, width, litGreen), 0);
     EXPECT_EQ(litPixels(image, bottomRow, 0, width, litRed), 0);
+}
+
+// The meter repaints only the segments that changed: what the window shows
+// after each step must still be what a paint of the whole meter shows.
+TEST(LevelMeter, ShowsWhatAWholePaintShowsThroughEveryStep)
+{
+    MMLevel meter;
+    meter.resize(304, 22);
+    meter.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&meter));
+    const auto onScreen = [&] {
+        QApplication::processEvents();
+        return meter.screen()->grabWindow(meter.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    const auto wholePaint = [&] { return meter.grab().toImage().convertToFormat(QImage::Format_RGB32); };
+
+    // Rises, a fall under held marks, a mono jump and the fall to rest.
+    std::vector<LevelReading> readings{stereo(0.5F, 0.1F), stereo(1.0F, 0.02F), mono(0.3F)};
+    for (int i = 0; i < 60; ++i)
+        readings.push_back(stereo(0.01F, 0.001F));
+    readings.push_back(mono(0.9F));
+    for (int i = 0; i < 150; ++i)
+        readings.push_back(LevelReading{});
+    int64_t t = 0;
+    int step = 0;
+    for (const LevelReading& reading : readings) {
+        meter.showLevelsAt(reading, t += 40);
+        const QImage shown = onScreen();
+        ASSERT_EQ(shown, wholePaint()) << "step " << step;
+        ++step;
+    }
+    EXPECT_TRUE(meter.atRest());
+    // A new width draws the bars afresh.
+    meter.resize(200, 22);
+    meter.showLevelsAt(stereo(0.7F, 0.2F), t += 40);
+    EXPECT_EQ(onScreen(), wholePaint());
 }
 
 TEST(LevelScale, TicksStandUnderTheMatchingMeterValues)

@@ -1,5 +1,8 @@
 #include "components/track_bar.h"
 
+#include <QApplication>
+#include <QImage>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -50,6 +53,26 @@ TEST_F(TrackBarTest, ProgramSetPositionIsKeptAsSetAndRaisesNothing)
     bar.setMax(110000);
     EXPECT_EQ(bar.Position(), -5000);
     EXPECT_EQ(moved.count(), 0);
+}
+
+// Playback moves the thumb a pixel at a time and repaints only where it was
+// and is: the window must still show what a paint of the whole slider shows.
+TEST_F(TrackBarTest, ProgramMovesShowWhatAWholePaintShows)
+{
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&bar));
+    const auto onScreen = [&] {
+        QApplication::processEvents();
+        return bar.screen()->grabWindow(bar.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    const auto wholePaint = [&] { return bar.grab().toImage().convertToFormat(QImage::Format_RGB32); };
+    for (int32_t ms = 0; ms <= 30000; ms += 350) {
+        bar.setPosition(ms);
+        ASSERT_EQ(onScreen(), wholePaint()) << ms << " ms";
+    }
+    // A window opening where playback stands moves the thumb back to its start.
+    bar.setMin(30000);
+    bar.setMax(40000);
+    EXPECT_EQ(onScreen(), wholePaint());
 }
 
 TEST_F(TrackBarTest, ClickOnTheGrooveJumpsThereAndReportsOnce)

@@ -44,3 +44,20 @@ TEST(WaveOut, ASoundSystemThatWillNotStartIsAFailureAndTheNextLookWorks)
     for (int32_t i = 0; i < devices.DeviceCount(); ++i)
         EXPECT_FALSE(devices.DeviceName(i).isEmpty()) << "device " << i;
 }
+
+TEST(WaveOut, PortAudioStartedBesideTheWindowServesTheFirstLookOrLeavesItsFailureToIt)
+{
+    {
+        const test::BrokenAudioConfiguration broken;
+        const PortAudioWarmUp warmUp;
+        try {
+            const PortAudioSession session;
+            FAIL() << "a sound system that would not start gave a session";
+        } catch (const Failure& failure) {
+            EXPECT_EQ(failure.code(), FailureCode::DeviceUnavailable);
+        }
+    }
+    const PortAudioWarmUp warmUp;
+    const PortAudioSession session;
+    EXPECT_FALSE(session.outputDevices().empty());
+}

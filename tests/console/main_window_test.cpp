@@ -7,6 +7,7 @@
 #include "console/console_colours.h"
 #include "console/range_control.h"
 #include "console/startup.h"
+#include "console/time_display.h"
 #include "settings/preferences_window.h"
 #include "windows/about_window.h"
 #include "windows/error_window.h"
@@ -18,6 +19,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDateTime>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -210,7 +212,6 @@ TEST_F(MainWindowTest, FirstVisibleState)
     EXPECT_EQ(w.TrackBar->Max(), 0);
     EXPECT_TRUE(w.lblTime->text().trimmed().isEmpty());
     EXPECT_TRUE(w.lblDown->text().trimmed().isEmpty());
-    EXPECT_EQ(w.Timer1->interval(), 50);
     EXPECT_TRUE(w.Timer1->isActive());
     EXPECT_EQ(QApplication::focusWidget(), w.cmdPlay);
 
@@ -219,6 +220,33 @@ TEST_F(MainWindowTest, FirstVisibleState)
     EXPECT_TRUE(waitFor([&] { return !w.lblclock->text().isEmpty(); }, 2000));
     EXPECT_TRUE(w.lblclock->text().startsWith(today) || w.lblclock->text().startsWith(
         QLocale::system().dayName(QDate::currentDate().addDays(-1).dayOfWeek())));
+}
+
+// Idle, the console wakes once a second for its clock; playing, every 50 ms.
+// Either way each tick leaves the clock showing the time of its own second.
+TEST_F(MainWindowTest, ClockShowsTheTimeOfEachTickAndPlaybackTicksQuickly)
+{
+    writeLog("a.wav", 3000);
+    mnuMenu& w = openWindow();
+    QStringList shown;
+    QStringList expected;
+    QList<int> intervals;
+    QObject::connect(w.Timer1, &QTimer::timeout, &w, [&] {
+        shown << w.lblclock->text();
+        expected << clockText(QDateTime::currentDateTime(), QLocale::system());
+        intervals << w.Timer1->interval();
+    });
+    ASSERT_TRUE(waitForTicks(3));
+    EXPECT_EQ(shown, expected);
+    EXPECT_GT(intervals.last(), 50);
+
+    if (!useSoundServer())
+        GTEST_SKIP() << "no sound server";
+    selectLog("a.wav");
+    ASSERT_TRUE(playSelected());
+    EXPECT_EQ(w.Timer1->interval(), 50);
+    ASSERT_TRUE(waitFor([&] { return !w.lblTime->text().trimmed().isEmpty(); }));
+    EXPECT_EQ(shown, expected);
 }
 
 TEST_F(MainWindowTest, TabWalksTheConsoleInItsOrder)
