@@ -20,8 +20,9 @@ std::vector<SilentStretch> findSilences(const std::vector<ProfiledLog>& logs, do
             continue;
         const LoudnessProfile& profile = *log.profile;
         const int64_t logEnd = log.span.startMs + profile.lengthMs();
-        // Only a stretch that ran to the end of the log before goes on here.
-        if (open && log.span.startMs - open->endMs > ConsecutiveToleranceMs)
+        // Only a stretch that ran to the end of the log before goes on here;
+        // a seam is seen no finer than one step of the profile.
+        if (open && log.span.startMs - open->endMs > LoudnessProfile::StepMs)
             close();
         for (size_t step = 0; step < profile.steps(); ++step) {
             const int64_t stepStart = log.span.startMs + static_cast<int64_t>(step) * LoudnessProfile::StepMs;

@@ -82,7 +82,8 @@ SpanReport collectSpanReport(const std::filesystem::path& logFolder, const std::
     for (const QByteArray& name : names) {
         if (surveyed.contains(name))
             continue;
-        const std::optional<QDateTime> start = startFromPath(name.toStdString());
+        // Unreadable, it offers no time or length of its own: its path alone places it.
+        const std::optional<QDateTime> start = startFromPath(name.toStdString(), QDateTime(), 0);
         if (!start || start->toMSecsSinceEpoch() < fromMs || start->toMSecsSinceEpoch() >= toMs)
             continue;
         ReportedLog unreadable{{LogSpan{}, nullptr}, shown[name], {}};
