@@ -5,7 +5,7 @@
 #include "components/track_bar.h"
 #include "components/wave_player.h"
 #include "console/console_colours.h"
-#include "console/handler_guard.h"
+#include "windows/handler_guard.h"
 #include "console/live_log_header.h"
 #include "console/module1.h"
 #include "console/playback_control.h"

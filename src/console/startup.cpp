@@ -1,6 +1,6 @@
 #include "console/startup.h"
 
-#include "console/handler_guard.h"
+#include "windows/handler_guard.h"
 #include "console/main_window.h"
 #include "console/module1.h"
 #include "platform/drive_map.h"

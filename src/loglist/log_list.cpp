@@ -3,6 +3,7 @@
 #include "console/module1.h"
 #include "loglist/widest_name_delegate.h"
 #include "windows/error_window.h"
+#include "windows/handler_guard.h"
 
 #include <QEvent>
 #include <QFile>
@@ -63,10 +64,12 @@ LogList::LogList(Module1& module, QListWidget& list, std::function<bool()> playe
 
     settle_->setSingleShot(true);
     settle_->setInterval(SettleMs);
-    connect(settle_, &QTimer::timeout, this, &LogList::refresh);
+    // A look that fails to start must not unwind through the event loop.
+    const auto guardedRefresh = [this] { runHandler([this] { refresh(); }); };
+    connect(settle_, &QTimer::timeout, this, guardedRefresh);
     connect(watcher_, &QFileSystemWatcher::directoryChanged, settle_, qOverload<>(&QTimer::start));
     poll_->setInterval(PollIntervalMs);
-    connect(poll_, &QTimer::timeout, this, &LogList::refresh);
+    connect(poll_, &QTimer::timeout, this, guardedRefresh);
 }
 
 LogList::~LogList() = default;

@@ -1,5 +1,6 @@
 #include "platform/log_folder.h"
 
+#include "platform/drive_call.h"
 #include "platform/failure.h"
 
 #include <dirent.h>
@@ -130,6 +131,7 @@ struct Walk {
         const int dirFd = ::dirfd(dir);
         std::vector<std::pair<Level, std::string>> datedFolders;
         for (;;) {
+            driveCall();
             errno = 0;
             const dirent* entry = ::readdir(dir);
             if (entry == nullptr) {
@@ -151,6 +153,7 @@ struct Walk {
             unsigned char type = entry->d_type;
             if (type == DT_LNK || type == DT_UNKNOWN) {
                 struct stat info {};
+                driveCall();
                 type = ::fstatat(dirFd, entry->d_name, &info, 0) != 0 ? DT_UNKNOWN
                     : S_ISREG(info.st_mode)                          ? DT_REG
                     : S_ISDIR(info.st_mode)                          ? DT_DIR
@@ -201,6 +204,7 @@ struct Walk {
     void descend(int parentFd, const std::filesystem::path& parent, const std::string& relative, Level level,
                  const std::string& date, std::string_view name)
     {
+        driveCall();
         const int fd = ::openat(parentFd, std::string(name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0)
             return;
@@ -230,6 +234,7 @@ bool listedBefore(const LogFile& a, const LogFile& b)
 
 std::vector<LogFile> listLogs(const std::filesystem::path& folder)
 {
+    driveCall();
     DirHandle dir(::opendir(folder.c_str()));
     if (!dir)
         throw folderFailure(errno, folder);
@@ -241,6 +246,7 @@ std::vector<LogFile> listLogs(const std::filesystem::path& folder)
 
 std::optional<LogFile> newestLog(const std::filesystem::path& folder)
 {
+    driveCall();
     DirHandle dir(::opendir(folder.c_str()));
     if (!dir)
         throw folderFailure(errno, folder);
