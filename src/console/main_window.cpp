@@ -200,7 +200,7 @@ void mnuMenu::createControls()
     lstLogs = new QListWidget(this);
     lstLogs->setObjectName(QStringLiteral("lstLogs"));
     lstLogs->setSelectionMode(QAbstractItemView::SingleSelection);
-    logList_ = std::make_unique<LogList>(module_, *lstLogs, [this] { return module_.PlayerOpen == -1 || Paused == -1; });
+    logList_ = std::make_unique<LogList>(module_, *lstLogs);
 
     cmdStop = makeButton(this, "cmdStop", QStringLiteral("&Stop"), QStringLiteral("Stops playback"));
     setButtonColour(cmdStop, colours::StopButton);
@@ -325,14 +325,20 @@ void mnuMenu::connectHandlers()
     connect(cmdPlay, &QPushButton::clicked, this, guarded([playback] { playback->cmdPlay_Click(); }));
     connect(cmdPause, &QPushButton::clicked, this, guarded([playback] { playback->cmdPause_Click(); }));
     connect(cmdStop, &QPushButton::clicked, this, guarded([playback] { playback->cmdStop_Click(); }));
-    connect(WavePlayer, &WavePlayer::PlaybackRunning, this,
-            guarded([playback] { playback->WavePlayer_PlaybackRunning(); }));
-    connect(WavePlayer, &WavePlayer::PlaybackStopped, this,
-            guarded([playback] { playback->WavePlayer_PlaybackStopped(); }));
+    connect(WavePlayer, &WavePlayer::PlaybackRunning, this, guarded([this, playback] {
+                playback->WavePlayer_PlaybackRunning();
+                logList_->setPlaying(QByteArray::fromStdString(
+                    LoggerPlaces::of(module_).listedName(WavePlayer->FileName())));
+            }));
+    connect(WavePlayer, &WavePlayer::PlaybackStopped, this, guarded([this, playback] {
+                playback->WavePlayer_PlaybackStopped();
+                logList_->setPlaying({});
+            }));
     connect(WavePlayer, &WavePlayer::LogChanged, this, [this, playback](const std::filesystem::path& file) {
         runHandler([this, playback, &file] {
             const std::string listedName = LoggerPlaces::of(module_).listedName(file);
             logList_->selectLog(QByteArray::fromStdString(listedName));
+            logList_->setPlaying(QByteArray::fromStdString(listedName));
             playback->WavePlayer_LogChanged(listedName);
         });
     });

@@ -2,36 +2,11 @@
 
 #include <QFile>
 
-#include <sys/vfs.h>
-
 #include <algorithm>
-#include <array>
 
 namespace tarnveil {
 
 namespace {
-
-// Changes made on another machine, or behind a user-space file system, never
-// reach inotify: on these the list relies on its polling alone.
-bool notificationArrives(const std::filesystem::path& folder)
-{
-    static constexpr std::array<unsigned long, 10> Remote{
-        0x6969,     // NFS
-        0x517B,     // SMB
-        0xFF534D42, // CIFS
-        0xFE534D42, // SMB2
-        0x65735546, // FUSE
-        0x01021997, // 9P
-        0x00C36400, // Ceph
-        0x5346414F, // AFS
-        0x73757245, // Coda
-        0x564C,     // NCP
-    };
-    struct statfs info {};
-    if (::statfs(folder.c_str(), &info) != 0)
-        return false;
-    return std::find(Remote.begin(), Remote.end(), static_cast<unsigned long>(info.f_type)) == Remote.end();
-}
 
 bool kept(const std::vector<std::string>& keep, const LogFile& log)
 {
@@ -40,16 +15,25 @@ bool kept(const std::vector<std::string>& keep, const LogFile& log)
 
 } // namespace
 
-LogListing takeListing(const DriveMap& drives, const std::string& logFolder, std::shared_ptr<const LogRows> before,
-                       const std::vector<std::string>& keep)
+LogListing takeListing(const DriveMap& drives, const std::string& logFolder, LogCatalog& catalog,
+                       std::shared_ptr<const LogRows> before, const std::vector<std::string>& keep)
 {
     const std::filesystem::path folder = drives.resolve(logFolder);
-    auto now = std::make_shared<LogRows>(listLogs(folder));
+    const CatalogLook look = catalog.look(folder);
     const LogRows& old = *before;
 
     LogListing listing;
-    if (notificationArrives(folder))
-        listing.watch = newestLogFolders(folder, *now);
+    listing.complete = look.complete;
+    listing.reading = look.reading;
+    listing.calls = look.calls;
+    if (look.local)
+        listing.watch = newestLogFolders(folder, *look.rows);
+    // Nothing new and nothing held back: the list stays as it is.
+    if (!look.changed && old.size() == look.rows->size()) {
+        listing.rows = std::move(before);
+        return listing;
+    }
+    auto now = std::make_shared<LogRows>(*look.rows);
 
     // One walk along both sorted lists gives the edits.
     LogRows rows;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalog/log_catalog.h"
 #include "platform/drive_map.h"
 #include "platform/log_folder.h"
 
@@ -34,12 +35,18 @@ struct LogListing {
     QList<QByteArray> addedPath;
     // Notification reaches these folders (a local file system); empty on a share.
     std::vector<std::filesystem::path> watch;
+    // What the catalog's look said: whether to look again at once, what it
+    // is reading, the calls it made.
+    bool complete = true;
+    std::string reading;
+    int calls = 0;
 };
 
-// Lists `logFolder` ("L:\logger\logs") through `drives` and compares it with
-// `before`. Logs in `keep` stay even when the folder no longer has them.
-// Runs on a lane's thread: owns all it touches. Throws Failure.
-LogListing takeListing(const DriveMap& drives, const std::string& logFolder, std::shared_ptr<const LogRows> before,
-                       const std::vector<std::string>& keep);
+// Looks at `logFolder` ("L:\logger\logs") through `drives` and `catalog`, and
+// compares what the catalog lists with `before`. Logs in `keep` stay even when
+// the folder no longer has them. Runs on a lane's thread: owns all it touches.
+// Throws Failure.
+LogListing takeListing(const DriveMap& drives, const std::string& logFolder, LogCatalog& catalog,
+                       std::shared_ptr<const LogRows> before, const std::vector<std::string>& keep);
 
 } // namespace tarnveil

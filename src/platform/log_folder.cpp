@@ -122,6 +122,9 @@ struct Walk {
     // Only the newest dated folder of each kind is entered on each level, as
     // far as one that holds a log: enough to find the newest log.
     bool newestOnly = false;
+    // No dated folder is entered; they are only named, in `shallowFolders`.
+    bool shallow = false;
+    std::vector<std::string> shallowFolders;
 
     // Lists `folder` (already open as `dir`); `relative` is its path below the
     // log folder ("" or "2026/12/"), `date` the date its dated folders give.
@@ -161,6 +164,8 @@ struct Walk {
             }
             if (audio && type == DT_REG)
                 addFile(relative, level, date, name);
+            else if (dated && type == DT_DIR && shallow)
+                shallowFolders.push_back(relative + std::string(name) + '/');
             else if (dated && type == DT_DIR && newestOnly)
                 datedFolders.emplace_back(below, std::string(name));
             else if (dated && type == DT_DIR)
@@ -256,6 +261,32 @@ std::optional<LogFile> newestLog(const std::filesystem::path& folder)
     if (walk.logs.empty())
         return std::nullopt;
     return *std::max_element(walk.logs.begin(), walk.logs.end(), listedBefore);
+}
+
+LogFolderContents readLogFolder(const std::filesystem::path& logFolder, const std::string& relative)
+{
+    // The level and date of a dated folder follow from the names above it.
+    Level level = Level::Logs;
+    std::string date;
+    std::string_view rest = relative;
+    for (size_t slash = rest.find('/'); slash != std::string_view::npos; slash = rest.find('/')) {
+        const std::string_view name = rest.substr(0, slash);
+        Level below{};
+        if (!datedLevelBelow(level, name, below))
+            throw Failure(FailureCode::PathNotFound, (logFolder / relative).native());
+        date = datedText(date, below, name);
+        level = below;
+        rest.remove_prefix(slash + 1);
+    }
+    const std::filesystem::path folder = logFolder / relative;
+    driveCall();
+    DirHandle dir(::opendir(folder.c_str()));
+    if (!dir)
+        throw folderFailure(errno, folder);
+    Walk walk;
+    walk.shallow = true;
+    walk.list(dir.get(), folder, relative, level, date);
+    return LogFolderContents{std::move(walk.logs), std::move(walk.shallowFolders)};
 }
 
 std::vector<std::filesystem::path> newestLogFolders(const std::filesystem::path& folder,

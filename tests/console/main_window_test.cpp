@@ -12,6 +12,7 @@
 #include "windows/error_window.h"
 #include "windows/help_window.h"
 #include "loglist/log_list.h"
+#include "loglist/widest_name_delegate.h"
 #include "support/audio_env.h"
 #include "support/fuse_share.h"
 #include "support/wav_fixtures.h"
@@ -388,6 +389,17 @@ TEST_F(MainWindowTest, LogListFollowsTheFolderKeepingTheOperatorsPlace)
     if (!canPlay)
         return;
     ASSERT_TRUE(playSelected()) << errorMessage().toStdString();
+    // The playing log is marked whichever row is selected; the selection stays the operator's.
+    auto shown = [&](const QString& log) {
+        QStyleOptionViewItem option;
+        const QModelIndex row = w.lstLogs->model()->index(listedLogs().indexOf(log), 0);
+        static_cast<WidestNameDelegate*>(w.lstLogs->itemDelegate())->initStyleOption(&option, row);
+        return std::make_pair(option.text, option.font.bold());
+    };
+    w.lstLogs->setCurrentRow(3);
+    EXPECT_EQ(shown(name(30)), std::make_pair(WidestNameDelegate::PlayingMark.toString() + name(30), true));
+    EXPECT_EQ(shown(name(3)), std::make_pair(name(3), false));
+    w.lstLogs->setCurrentRow(listedLogs().indexOf(name(30)));
     std::filesystem::remove(logs / name(30).toStdString());
     writeLog("log98.wav", 100);
     ASSERT_TRUE(waitFor([&] { return listedLogs().contains("log98.wav"); }));
@@ -400,6 +412,7 @@ TEST_F(MainWindowTest, LogListFollowsTheFolderKeepingTheOperatorsPlace)
     EXPECT_TRUE(waitFor([&] { return module.PlayerOpen == 0; }));
     // Stopped, it goes with the next look.
     EXPECT_TRUE(waitFor([&] { return !listedLogs().contains(name(30)); }, 3 * LogList::PollIntervalMs));
+    EXPECT_EQ(shown(name(31)), std::make_pair(name(31), false));
 }
 
 // A logger drive behind a user-space file system: notification never comes,
@@ -431,7 +444,8 @@ TEST_F(MainWindowTest, LogListFollowsAShareWithoutNotificationAndWaitsOutAFrozen
     EXPECT_TRUE(window->logList().loading());
     EXPECT_TRUE(waitFor([] { return errorMessage() == "57 Device I/O error: L:\\logger\\logs does not answer"; }))
         << errorMessage().toStdString();
-    EXPECT_EQ(window->lstLogs->count(), 0);
+    // The catalog kept from the first window shows what the share last held.
+    EXPECT_EQ(listedLogs(), QStringList({"b.wav"}));
     share.thaw();
     EXPECT_TRUE(waitFor([&] { return listedLogs() == QStringList({"b.wav"}); }, 3 * LogList::PollIntervalMs));
 }
