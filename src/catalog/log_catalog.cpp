@@ -81,6 +81,19 @@ QByteArray bytes(const std::string& text)
 CatalogLook LogCatalog::look(const std::filesystem::path& logFolder)
 {
     const std::lock_guard lock(mutex_);
+    return lookLocked(logFolder);
+}
+
+std::shared_ptr<const std::vector<LogFile>> LogCatalog::logs(const std::filesystem::path& logFolder)
+{
+    const std::lock_guard lock(mutex_);
+    if (!loaded_ || logFolder != logFolder_)
+        lookLocked(logFolder);
+    return rows_;
+}
+
+CatalogLook LogCatalog::lookLocked(const std::filesystem::path& logFolder)
+{
     if (logFolder != logFolder_) {
         // The drive letter leads elsewhere now: another archive, another catalog.
         logFolder_ = logFolder;

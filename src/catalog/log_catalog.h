@@ -62,6 +62,10 @@ public:
     // with that folder's catalog. Throws Failure when the log folder cannot be read.
     CatalogLook look(const std::filesystem::path& logFolder);
 
+    // Every log the catalog knows of in `logFolder`, sorted by listedBefore;
+    // looks at the drive first when it has not yet (see look()).
+    std::shared_ptr<const std::vector<LogFile>> logs(const std::filesystem::path& logFolder);
+
     // The facts stored for `path`, if any.
     std::optional<LogFacts> facts(const std::string& path);
     void storeFacts(const std::string& path, const LogFacts& facts);
@@ -73,6 +77,7 @@ private:
         std::vector<LogFile> logs;
     };
 
+    CatalogLook lookLocked(const std::filesystem::path& logFolder);
     void load(CatalogDatabase& database);
     void save(CatalogDatabase& database);
     std::vector<std::string> newestChain() const;

@@ -118,7 +118,7 @@ mnuMenu::mnuMenu(Module1& module) : module_(module)
     range_ = std::make_unique<RangeControl>(module_, *this, *this, *playback_);
 
     createControls();
-    timeline_ = std::make_unique<TimelineControl>(module_, *this, *playback_, *lblTimeOfDay);
+    timeline_ = std::make_unique<TimelineControl>(module_, *this, *playback_, *lblTimeOfDay, logList_->catalog());
     arrangeControls();
     createMenus();
     connectHandlers();

@@ -1,7 +1,7 @@
 #include "timeline/clip_saver.h"
 
 #include "platform/failure.h"
-#include "timeline/log_timeline.h"
+#include "timeline/catalog_survey.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -14,7 +14,7 @@ namespace tarnveil {
 bool runClipJob(const ClipJob& job, const ClipProgress& progress)
 {
     const QByteArray live = readLiveLogName(job.curFile);
-    const ClipPlan plan = planClip(surveyLogs(job.logFolder, job.logs, live), job.fromMs, job.toMs);
+    const ClipPlan plan = planClip(surveyCatalog(*job.catalog, job.logFolder, job.fromMs, job.toMs, live), job.fromMs, job.toMs);
     return writeClip(job.logFolder, plan, job.sndfileFormat, job.target, progress);
 }
 
