@@ -18,8 +18,6 @@ namespace tarnveil::test {
 
 namespace {
 
-const char* const Bindfs = "/usr/bin/bindfs";
-
 bool mounted(const std::filesystem::path& folder)
 {
     std::ifstream mounts("/proc/self/mounts");
@@ -44,23 +42,36 @@ void detach(const std::filesystem::path& folder)
 
 } // namespace
 
-std::string FuseShare::unavailable()
+std::string FuseShare::unavailable(const std::string& program)
 {
     const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
     if (fuse < 0)
         return "FUSE cannot run here: /dev/fuse is not usable";
     ::close(fuse);
-    if (::access(Bindfs, X_OK) != 0)
-        return "FUSE share tests need bindfs (scripts/install-deps.sh test)";
+    if (::access(program.c_str(), X_OK) != 0)
+        return "FUSE share tests need " + program + " (scripts/install-deps.sh test; cmake --build)";
     return {};
 }
 
 FuseShare::FuseShare(const std::filesystem::path& source)
+    : FuseShare(Bindfs, {"-f", "--no-allow-other", "-o", "direct_io", source.string()})
 {
+}
+
+FuseShare::FuseShare(const std::string& program, const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> command{program};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    command.push_back(mountPoint().string());
+    std::vector<char*> argv;
+    for (std::string& word : command)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+
     const pid_t parent = ::getpid();
     server_ = ::fork();
     if (server_ < 0)
-        throw std::runtime_error("cannot start bindfs");
+        throw std::runtime_error("cannot start " + program);
     if (server_ == 0) {
         // A test that crashes must not leave a share behind that nobody thaws.
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -68,16 +79,17 @@ FuseShare::FuseShare(const std::filesystem::path& source)
             ::_exit(1);
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, STDOUT_FILENO);
-        ::execl(Bindfs, "bindfs", "-f", "--no-allow-other", "-o", "direct_io", source.c_str(),
-                mountPoint().c_str(), static_cast<char*>(nullptr));
+        ::execv(argv[0], argv.data());
         ::_exit(127);
     }
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!mounted(mountPoint())) {
         int status = 0;
         if (::waitpid(server_, &status, WNOHANG) == server_ || std::chrono::steady_clock::now() > giveUp) {
+            ::kill(server_, SIGKILL);
+            ::waitpid(server_, nullptr, 0);
             server_ = -1;
-            throw std::runtime_error("bindfs did not mount " + source.string());
+            throw std::runtime_error(program + " did not mount " + mountPoint().string());
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
