@@ -26,6 +26,17 @@ constexpr std::chrono::milliseconds ReadSlice{250};
 // Older dated folders are looked at again at most this often.
 constexpr int64_t SweepEveryS = 3600;
 
+// File systems stamp times from a clock that ticks every few milliseconds, and
+// a share's clock may stray from ours: a folder changed this recently may
+// change again without its time moving.
+constexpr int64_t RacyNs = 2'000'000'000;
+
+int64_t wallClockNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 int64_t steadySeconds()
 {
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -178,7 +189,7 @@ bool LogCatalog::check(const std::string& key, CatalogLook& look)
     const int64_t modifiedNs = int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec;
     Folder& entry = folders_[key];
     entry.checkedAtS = steadySeconds();
-    if (entry.modifiedNs != modifiedNs)
+    if (entry.modifiedNs != modifiedNs || entry.racy)
         read(key, modifiedNs, look);
     return true;
 }
@@ -218,6 +229,7 @@ void LogCatalog::read(const std::string& key, int64_t modifiedNs, CatalogLook& l
     }
     entry.logs = std::move(contents.logs);
     entry.modifiedNs = modifiedNs;
+    entry.racy = wallClockNs() - modifiedNs < RacyNs;
     dirty_.insert(key);
     changed_ = true;
 }
@@ -372,7 +384,8 @@ void LogCatalog::save(CatalogDatabase& database)
             continue;
         }
         putFolder.addBindValue(bytes(key));
-        putFolder.addBindValue(QVariant::fromValue(found->second.modifiedNs));
+        // A racy folder is stored as unread: the next start reads it again.
+        putFolder.addBindValue(QVariant::fromValue(found->second.racy ? int64_t{-1} : found->second.modifiedNs));
         putFolder.exec();
         for (const LogFile& log : found->second.logs) {
             const auto facts = facts_.find(log.path);

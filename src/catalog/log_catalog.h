@@ -74,6 +74,9 @@ private:
     struct Folder {
         int64_t modifiedNs = -1; // as when last read; -1 while never read
         int64_t checkedAtS = 0;  // when its time was last looked at; 0: not since start
+        // Read within the clock tick of its last change: a change in the same
+        // tick would leave its time as it was, so it is read once more.
+        bool racy = false;
         std::vector<LogFile> logs;
     };
 
