@@ -5,7 +5,6 @@
 #include "components/track_bar.h"
 #include "components/wave_player.h"
 #include "console/console_colours.h"
-#include "windows/handler_guard.h"
 #include "console/live_log_header.h"
 #include "console/module1.h"
 #include "console/playback_control.h"
@@ -17,6 +16,7 @@
 #include "timeline/timeline_control.h"
 #include "windows/about_window.h"
 #include "windows/error_window.h"
+#include "windows/handler_guard.h"
 #include "windows/help_window.h"
 
 #include <QApplication>
@@ -200,7 +200,7 @@ void mnuMenu::createControls()
     lstLogs = new QListWidget(this);
     lstLogs->setObjectName(QStringLiteral("lstLogs"));
     lstLogs->setSelectionMode(QAbstractItemView::SingleSelection);
-    logList_ = std::make_unique<LogList>(module_, *lstLogs);
+    logList_ = std::make_unique<LogList>(module_, *lstLogs, &readLiveLogName);
 
     cmdStop = makeButton(this, "cmdStop", QStringLiteral("&Stop"), QStringLiteral("Stops playback"));
     setButtonColour(cmdStop, colours::StopButton);

@@ -52,7 +52,7 @@ int rowOf(const LogRows& rows, const QByteArray& path)
 
 } // namespace
 
-LogList::LogList(Module1& module, QListWidget& list)
+LogList::LogList(Module1& module, QListWidget& list, RecordingReader readRecording)
     : module_(module),
       list_(list),
       delegate_(new WidestNameDelegate(&list)),
@@ -61,7 +61,8 @@ LogList::LogList(Module1& module, QListWidget& list)
       settle_(new QTimer(this)),
       progress_(new QLabel(list.viewport())),
       catalog_(std::make_shared<LogCatalog>()),
-      rows_(std::make_shared<const LogRows>())
+      rows_(std::make_shared<const LogRows>()),
+      readRecording_(readRecording)
 {
     // The rows come sorted from the listing; one size for all keeps the layout
     // of a long list as cheap as that of a short one.
@@ -109,19 +110,20 @@ void LogList::look(bool loading)
 {
     loading_ = loading;
     const std::string folder = module_.LoggerDrive + ":\\logger\\logs";
+    const std::string drive = module_.LoggerDrive;
     auto running = std::make_shared<std::atomic<bool>>(true);
     lookRunning_ = running;
     // Everything the look needs goes with it by value: it may outlive the window.
     lane_.start(
         folder,
-        [drives = module_.drives, folder, catalog = catalog_, before = rows_,
+        [drives = module_.drives, drive, catalog = catalog_, readRecording = readRecording_, before = rows_,
          keep = playing_.isEmpty() ? std::vector<std::string>{} : std::vector<std::string>{playing_.toStdString()},
          running] {
             struct Done {
                 std::atomic<bool>& flag;
                 ~Done() { flag = false; }
             } done{*running};
-            return takeListing(drives, folder, *catalog, before, keep);
+            return takeListing(drives, drive, *catalog, before, keep, readRecording);
         },
         [this, loading](DriveOutcome<LogListing> outcome) {
             loading_ = false;
@@ -157,6 +159,8 @@ void LogList::pace(const LogListing& listing)
         return;
     }
     progress_->hide();
+    delegate_->setRecording(listing.recording);
+    list_.viewport()->update();
     if (!listing.watch.empty())
         poll_->start(LocalSweepMs);
     else

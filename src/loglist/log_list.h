@@ -33,7 +33,8 @@ class LogList : public QObject {
     Q_OBJECT
 
 public:
-    LogList(Module1& module, QListWidget& list);
+    // `readRecording` finds the log being recorded, which the list marks.
+    LogList(Module1& module, QListWidget& list, RecordingReader readRecording);
     ~LogList() override;
 
     // Empties the list and lists the folder afresh; a failure is reported.
@@ -99,6 +100,7 @@ private:
     std::optional<std::string> lastReported_;
     QByteArray pendingSelection_;
     QByteArray playing_;
+    RecordingReader readRecording_;
 };
 
 } // namespace tarnveil

@@ -1,5 +1,8 @@
 #include "loglist/log_listing.h"
 
+#include "platform/drive_call.h"
+#include "platform/failure.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -15,17 +18,28 @@ bool kept(const std::vector<std::string>& keep, const LogFile& log)
 
 } // namespace
 
-LogListing takeListing(const DriveMap& drives, const std::string& logFolder, LogCatalog& catalog,
-                       std::shared_ptr<const LogRows> before, const std::vector<std::string>& keep)
+LogListing takeListing(const DriveMap& drives, const std::string& drive, LogCatalog& catalog,
+                       std::shared_ptr<const LogRows> before, const std::vector<std::string>& keep,
+                       RecordingReader readRecording)
 {
-    const std::filesystem::path folder = drives.resolve(logFolder);
+    const std::filesystem::path folder = drives.resolve(drive + ":\\logger\\logs");
     const CatalogLook look = catalog.look(folder);
     const LogRows& old = *before;
 
     LogListing listing;
+    listing.calls = look.calls;
+    if (look.complete && readRecording != nullptr) {
+        // A CurFile that cannot be read marks no log; the header fix-up reports it.
+        try {
+            driveCall();
+            // An open, a read and a close.
+            listing.calls += 3;
+            listing.recording = readRecording(drives.resolve(drive + ":\\logger\\CurFile"));
+        } catch (const Failure&) {
+        }
+    }
     listing.complete = look.complete;
     listing.reading = look.reading;
-    listing.calls = look.calls;
     if (look.local)
         listing.watch = newestLogFolders(folder, *look.rows);
     // Nothing new and nothing held back: the list stays as it is.

@@ -40,13 +40,20 @@ struct LogListing {
     bool complete = true;
     std::string reading;
     int calls = 0;
+    // The log being recorded, as the logger names it ("" for none).
+    QByteArray recording;
 };
 
-// Looks at `logFolder` ("L:\logger\logs") through `drives` and `catalog`, and
+// Reads the name of the log being recorded, relative to the log folder, from
+// the logger's CurFile ("" when it names none). May throw Failure.
+using RecordingReader = QByteArray (*)(const std::filesystem::path& curFile);
+
+// Looks at the log folder of `drive` ('L') through `drives` and `catalog`, and
 // compares what the catalog lists with `before`. Logs in `keep` stay even when
 // the folder no longer has them. Runs on a lane's thread: owns all it touches.
 // Throws Failure.
-LogListing takeListing(const DriveMap& drives, const std::string& logFolder, LogCatalog& catalog,
-                       std::shared_ptr<const LogRows> before, const std::vector<std::string>& keep);
+LogListing takeListing(const DriveMap& drives, const std::string& drive, LogCatalog& catalog,
+                       std::shared_ptr<const LogRows> before, const std::vector<std::string>& keep,
+                       RecordingReader readRecording);
 
 } // namespace tarnveil

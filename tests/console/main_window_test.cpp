@@ -363,9 +363,20 @@ TEST_F(MainWindowTest, LogListFollowsTheFolderKeepingTheOperatorsPlace)
     auto name = [](int i) { return QStringLiteral("log%1.wav").arg(i, 2, 10, QLatin1Char('0')); };
     for (int i = 0; i < 60; ++i)
         writeLog(name(i).toStdString(), i == 30 ? 30000 : 100);
+    // As loggers write it, without the drive.
+    const std::string recording = ":\\logger\\logs\\log59.wav";
+    std::ofstream(logs.parent_path() / "CurFile", std::ios::binary)
+        << static_cast<char>(recording.size()) << '\0' << recording;
     const bool canPlay = useSoundServer();
     mnuMenu& w = openWindow();
     ASSERT_EQ(w.lstLogs->count(), 60);
+    auto shown = [&](const QString& log) {
+        QStyleOptionViewItem option;
+        const QModelIndex row = w.lstLogs->model()->index(listedLogs().indexOf(log), 0);
+        static_cast<WidestNameDelegate*>(w.lstLogs->itemDelegate())->initStyleOption(&option, row);
+        return std::make_pair(option.text, option.font.bold());
+    };
+    EXPECT_EQ(shown(name(59)), std::make_pair(name(59) + WidestNameDelegate::RecordingMark.toString(), false));
     w.lstLogs->setCurrentRow(30);
     w.lstLogs->scrollToItem(w.lstLogs->item(20), QAbstractItemView::PositionAtTop);
     ASSERT_EQ(w.lstLogs->itemAt(0, 0)->text(), name(20));
@@ -390,12 +401,6 @@ TEST_F(MainWindowTest, LogListFollowsTheFolderKeepingTheOperatorsPlace)
         return;
     ASSERT_TRUE(playSelected()) << errorMessage().toStdString();
     // The playing log is marked whichever row is selected; the selection stays the operator's.
-    auto shown = [&](const QString& log) {
-        QStyleOptionViewItem option;
-        const QModelIndex row = w.lstLogs->model()->index(listedLogs().indexOf(log), 0);
-        static_cast<WidestNameDelegate*>(w.lstLogs->itemDelegate())->initStyleOption(&option, row);
-        return std::make_pair(option.text, option.font.bold());
-    };
     w.lstLogs->setCurrentRow(3);
     EXPECT_EQ(shown(name(30)), std::make_pair(WidestNameDelegate::PlayingMark.toString() + name(30), true));
     EXPECT_EQ(shown(name(3)), std::make_pair(name(3), false));
