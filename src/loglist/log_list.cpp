@@ -1,6 +1,6 @@
 #include "loglist/log_list.h"
 
-#include "console/module1.h"
+#include "program/module1.h"
 #include "loglist/widest_name_delegate.h"
 #include "windows/error_window.h"
 #include "windows/handler_guard.h"

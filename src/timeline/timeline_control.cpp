@@ -2,7 +2,7 @@
 
 #include "components/track_bar.h"
 #include "components/wave_player.h"
-#include "console/module1.h"
+#include "program/module1.h"
 #include "console/playback_control.h"
 #include "platform/drive_map.h"
 #include "timeline/catalog_survey.h"
