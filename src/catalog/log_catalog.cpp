@@ -297,8 +297,36 @@ std::shared_ptr<const std::vector<LogFile>> LogCatalog::sortedRows() const
     auto rows = std::make_shared<std::vector<LogFile>>();
     for (const auto& [key, folder] : folders_)
         rows->insert(rows->end(), folder.logs.begin(), folder.logs.end());
+    ownWorkGoesOn();
     std::sort(rows->begin(), rows->end(), listedBefore);
+    ownWorkGoesOn();
     return rows;
+}
+
+void LogCatalog::readTowards(const std::filesystem::path& logFolder, const std::vector<std::string>& datedPaths)
+{
+    const std::lock_guard lock(mutex_);
+    if (!loaded_ || logFolder != logFolder_)
+        lookLocked(logFolder);
+    CatalogLook look;
+    for (bool found = true; found;) {
+        found = false;
+        for (const auto& [key, folder] : folders_) {
+            const bool leads = std::any_of(datedPaths.begin(), datedPaths.end(),
+                                           [&](const std::string& path) { return path.starts_with(key); });
+            if (folder.modifiedNs < 0 && leads) {
+                check(key, look);
+                found = true;
+                break;
+            }
+        }
+    }
+    if (changed_) {
+        rows_ = sortedRows();
+        // The list learns of them with its next look.
+        CatalogDatabase database(catalogFile(logFolder_));
+        save(database);
+    }
 }
 
 std::optional<LogFacts> LogCatalog::facts(const std::string& path)
@@ -387,7 +415,9 @@ void LogCatalog::save(CatalogDatabase& database)
         // A racy folder is stored as unread: the next start reads it again.
         putFolder.addBindValue(QVariant::fromValue(found->second.racy ? int64_t{-1} : found->second.modifiedNs));
         putFolder.exec();
-        for (const LogFile& log : found->second.logs) {
+        for (size_t done = 0; const LogFile& log : found->second.logs) {
+            if (++done % 1000 == 0)
+                ownWorkGoesOn();
             const auto facts = facts_.find(log.path);
             const bool known = facts != facts_.end();
             putLog.addBindValue(bytes(log.path));

@@ -66,6 +66,11 @@ public:
     // looks at the drive first when it has not yet (see look()).
     std::shared_ptr<const std::vector<LogFile>> logs(const std::filesystem::path& logFolder);
 
+    // Reads, in `logFolder`, the dated folders not yet read whose names lead
+    // to `datedPaths` ("2026/06/15/12/", "2026-06-15/12/"): a cold catalog
+    // knows a moment's logs without waiting for the whole archive.
+    void readTowards(const std::filesystem::path& logFolder, const std::vector<std::string>& datedPaths);
+
     // The facts stored for `path`, if any.
     std::optional<LogFacts> facts(const std::string& path);
     void storeFacts(const std::string& path, const LogFacts& facts);

@@ -55,6 +55,8 @@ LogListing takeListing(const DriveMap& drives, const std::string& drive, LogCata
     size_t i = 0;
     size_t j = 0;
     while (i < old.size() || j < now->size()) {
+        if ((i + j) % 4096 == 0)
+            ownWorkGoesOn();
         const bool takeOld = j == now->size() || (i < old.size() && listedBefore(old[i], (*now)[j]));
         const bool takeNew = i == old.size() || (j < now->size() && listedBefore((*now)[j], old[i]));
         if (takeOld) {
@@ -88,6 +90,8 @@ LogListing takeListing(const DriveMap& drives, const std::string& drive, LogCata
     listing.addedText.reserve(static_cast<qsizetype>(listing.added.size()));
     listing.addedPath.reserve(static_cast<qsizetype>(listing.added.size()));
     for (const int row : listing.added) {
+        if (row % 4096 == 0)
+            ownWorkGoesOn();
         const LogFile& log = rows[static_cast<size_t>(row)];
         listing.addedText.push_back(QFile::decodeName(QByteArray::fromStdString(log.shown())));
         listing.addedPath.push_back(QByteArray::fromStdString(log.path));

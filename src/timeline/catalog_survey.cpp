@@ -52,10 +52,22 @@ std::optional<LogSpan> placeLog(LogCatalog& catalog, const std::filesystem::path
 std::vector<LogSpan> surveyCatalog(LogCatalog& catalog, const std::filesystem::path& logFolder, int64_t fromMs,
                                    int64_t toMs, const QByteArray& liveName)
 {
+    // The dated folders of the hours around the span, in either layout.
+    std::vector<std::string> datedPaths;
+    for (int64_t ms = fromMs - 3'600'000; ms <= toMs + 3'600'000; ms += 3'600'000) {
+        const QDateTime hour = QDateTime::fromMSecsSinceEpoch(ms);
+        datedPaths.push_back(hour.toString(QStringLiteral("yyyy/MM/dd/HH/")).toStdString());
+        datedPaths.push_back(hour.toString(QStringLiteral("yyyy-MM-dd/HH/")).toStdString());
+        if (datedPaths.size() > 96)
+            break;
+    }
+    catalog.readTowards(logFolder, datedPaths);
     const std::shared_ptr<const std::vector<LogFile>> logs = catalog.logs(logFolder);
     std::vector<Estimate> placed;
     std::vector<const LogFile*> unplaced;
-    for (const LogFile& log : *logs) {
+    for (size_t done = 0; const LogFile& log : *logs) {
+        if (++done % 1000 == 0)
+            ownWorkGoesOn();
         std::optional<int64_t> startMs;
         if (const std::optional<LogFacts> stored = catalog.facts(log.path); stored && stored->known())
             startMs = stored->startMs;
