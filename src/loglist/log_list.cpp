@@ -1,7 +1,7 @@
 #include "loglist/log_list.h"
 
-#include "program/module1.h"
 #include "loglist/widest_name_delegate.h"
+#include "program/module1.h"
 #include "windows/error_window.h"
 #include "windows/handler_guard.h"
 
