@@ -11,7 +11,7 @@
 #include "components/wave_player.h"
 #include "console/live_log_header.h"
 #include "console/main_window.h"
-#include "console/module1.h"
+#include "program/module1.h"
 #include "console/playback_control.h"
 #include "console/range_control.h"
 #include "loglist/log_list.h"

@@ -8,7 +8,7 @@
 // Output: one line per scenario, "scenario ticks worst_ms median_ms".
 
 #include "console/main_window.h"
-#include "console/module1.h"
+#include "program/module1.h"
 #include "platform/drive_map.h"
 #include "support/fuse_share.h"
 #include "support/temp_dir.h"

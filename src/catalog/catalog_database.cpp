@@ -69,6 +69,16 @@ const std::vector<std::string_view>& catalogTables()
         "CREATE TABLE IF NOT EXISTS profiles (log TEXT PRIMARY KEY, size INTEGER NOT NULL, modified INTEGER NOT NULL, "
         "sample_rate INTEGER NOT NULL, frames INTEGER NOT NULL, integrated REAL, range REAL NOT NULL, max_peak REAL, "
         "momentary BLOB NOT NULL, short_term BLOB NOT NULL, peak BLOB NOT NULL)",
+        // Every dated folder below the log folder ("" for the folder itself,
+        // else "2026/12/"), with its modification time when last read (-1:
+        // known but not yet read).
+        "CREATE TABLE IF NOT EXISTS folders(path BLOB PRIMARY KEY, modified_ns INTEGER NOT NULL)",
+        // Every log, keyed by its path below the log folder. Its place in time
+        // (NULL until the log was opened) holds while its size and time do.
+        "CREATE TABLE IF NOT EXISTS logs(path BLOB PRIMARY KEY, folder BLOB NOT NULL, label BLOB NOT NULL, "
+        "sort_key BLOB NOT NULL, size INTEGER, modified_ns INTEGER, start_ms INTEGER, frames INTEGER, "
+        "sample_rate INTEGER, channels INTEGER, format INTEGER)",
+        "CREATE INDEX IF NOT EXISTS logs_by_folder ON logs(folder)",
     };
     return tables;
 }

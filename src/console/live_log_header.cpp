@@ -1,7 +1,7 @@
 #include "console/live_log_header.h"
 
 #include "console/cur_file.h"
-#include "console/module1.h"
+#include "program/module1.h"
 #include "console/wave_header.h"
 #include "platform/drive_map.h"
 #include "platform/failure.h"

@@ -5,9 +5,8 @@
 #include "components/track_bar.h"
 #include "components/wave_player.h"
 #include "console/console_colours.h"
-#include "console/handler_guard.h"
 #include "console/live_log_header.h"
-#include "console/module1.h"
+#include "program/module1.h"
 #include "console/playback_control.h"
 #include "console/range_control.h"
 #include "console/time_display.h"
@@ -21,6 +20,7 @@
 #include "timeline/timeline_control.h"
 #include "windows/about_window.h"
 #include "windows/error_window.h"
+#include "windows/handler_guard.h"
 #include "windows/help_window.h"
 
 #include <QApplication>
@@ -124,7 +124,7 @@ mnuMenu::mnuMenu(Module1& module) : module_(module)
     range_ = std::make_unique<RangeControl>(module_, *this, *this, *playback_);
 
     createControls();
-    timeline_ = std::make_unique<TimelineControl>(module_, *this, *playback_, *lblTimeOfDay);
+    timeline_ = std::make_unique<TimelineControl>(module_, *this, *playback_, *lblTimeOfDay, logList_->catalog());
     strip_ = std::make_unique<StripControl>(module_, *this, *loudnessStrip);
     arrangeControls();
     createMenus();
@@ -211,7 +211,7 @@ void mnuMenu::createControls()
     lstLogs = new QListWidget(this);
     lstLogs->setObjectName(QStringLiteral("lstLogs"));
     lstLogs->setSelectionMode(QAbstractItemView::SingleSelection);
-    logList_ = std::make_unique<LogList>(module_, *lstLogs, [this] { return module_.PlayerOpen == -1 || Paused == -1; });
+    logList_ = std::make_unique<LogList>(module_, *lstLogs, &readLiveLogName);
 
     cmdStop = makeButton(this, "cmdStop", QStringLiteral("&Stop"), QStringLiteral("Stops playback"));
     setButtonColour(cmdStop, colours::StopButton);
@@ -343,16 +343,22 @@ void mnuMenu::connectHandlers()
     connect(cmdPlay, &QPushButton::clicked, this, guarded([playback] { playback->cmdPlay_Click(); }));
     connect(cmdPause, &QPushButton::clicked, this, guarded([playback] { playback->cmdPause_Click(); }));
     connect(cmdStop, &QPushButton::clicked, this, guarded([playback] { playback->cmdStop_Click(); }));
-    connect(WavePlayer, &WavePlayer::PlaybackRunning, this,
-            guarded([playback] { playback->WavePlayer_PlaybackRunning(); }));
-    connect(WavePlayer, &WavePlayer::PlaybackStopped, this,
-            guarded([playback] { playback->WavePlayer_PlaybackStopped(); }));
+    connect(WavePlayer, &WavePlayer::PlaybackRunning, this, guarded([this, playback] {
+                playback->WavePlayer_PlaybackRunning();
+                logList_->setPlaying(QByteArray::fromStdString(
+                    LoggerPlaces::of(module_).listedName(WavePlayer->FileName())));
+            }));
+    connect(WavePlayer, &WavePlayer::PlaybackStopped, this, guarded([this, playback] {
+                playback->WavePlayer_PlaybackStopped();
+                logList_->setPlaying({});
+            }));
     connect(WavePlayer, &WavePlayer::DriveStalled, this,
             guarded([playback] { playback->WavePlayer_DriveStalled(); }));
     connect(WavePlayer, &WavePlayer::LogChanged, this, [this, playback](const std::filesystem::path& file) {
         runHandler([this, playback, &file] {
             const std::string listedName = LoggerPlaces::of(module_).listedName(file);
             logList_->selectLog(QByteArray::fromStdString(listedName));
+            logList_->setPlaying(QByteArray::fromStdString(listedName));
             playback->WavePlayer_LogChanged(listedName);
         });
     });

@@ -7,7 +7,7 @@
 #include "console/live_log_header.h"
 #include "console/log_opening.h"
 #include "console/newest_growing_log.h"
-#include "console/module1.h"
+#include "program/module1.h"
 #include "platform/drive_map.h"
 #include "windows/error_window.h"
 

@@ -2,7 +2,7 @@
 
 #include "components/track_bar.h"
 #include "components/wave_player.h"
-#include "console/module1.h"
+#include "program/module1.h"
 #include "console/playback_control.h"
 #include "console/time_display.h"
 #include "windows/error_window.h"

@@ -1,9 +1,9 @@
 #include "console/startup.h"
 
 #include "components/portaudio_session.h"
-#include "console/handler_guard.h"
+#include "windows/handler_guard.h"
 #include "console/main_window.h"
-#include "console/module1.h"
+#include "program/module1.h"
 #include "platform/drive_map.h"
 #include "platform/failure.h"
 #include "platform/registry.h"

@@ -1,12 +1,14 @@
 #include "loglist/log_list.h"
 
-#include "console/module1.h"
 #include "loglist/widest_name_delegate.h"
+#include "program/module1.h"
 #include "windows/error_window.h"
+#include "windows/handler_guard.h"
 
 #include <QEvent>
 #include <QFile>
 #include <QFileSystemWatcher>
+#include <QLabel>
 #include <QListWidget>
 #include <QLoggingCategory>
 #include <QSet>
@@ -26,6 +28,12 @@ namespace {
 // Notifications come in bursts (a logger creates, writes and renames); one
 // look after the burst is enough.
 constexpr int SettleMs = 100;
+// On a local disk notification tells of new logs; a look this often finds
+// those the logger's clean-up removed from older folders.
+constexpr int LocalSweepMs = 3'600'000;
+// A look on a share costs a few calls; the poll slows down so that an idle
+// console makes at most one call a second.
+constexpr int PollMsPerCall = 1000;
 
 QByteArray pathOf(const QListWidgetItem* item)
 {
@@ -44,15 +52,17 @@ int rowOf(const LogRows& rows, const QByteArray& path)
 
 } // namespace
 
-LogList::LogList(Module1& module, QListWidget& list, std::function<bool()> playerHoldsLog)
+LogList::LogList(Module1& module, QListWidget& list, RecordingReader readRecording)
     : module_(module),
       list_(list),
-      playerHoldsLog_(std::move(playerHoldsLog)),
       delegate_(new WidestNameDelegate(&list)),
       watcher_(new QFileSystemWatcher(this)),
       poll_(new QTimer(this)),
       settle_(new QTimer(this)),
-      rows_(std::make_shared<const LogRows>())
+      progress_(new QLabel(list.viewport())),
+      catalog_(std::make_shared<LogCatalog>()),
+      rows_(std::make_shared<const LogRows>()),
+      readRecording_(readRecording)
 {
     // The rows come sorted from the listing; one size for all keeps the layout
     // of a long list as cheap as that of a short one.
@@ -60,13 +70,18 @@ LogList::LogList(Module1& module, QListWidget& list, std::function<bool()> playe
     list_.setUniformItemSizes(true);
     list_.setItemDelegate(delegate_);
     list_.viewport()->installEventFilter(this);
+    progress_->setObjectName(QStringLiteral("lblArchiveProgress"));
+    progress_->setAutoFillBackground(true);
+    progress_->hide();
 
     settle_->setSingleShot(true);
     settle_->setInterval(SettleMs);
-    connect(settle_, &QTimer::timeout, this, &LogList::refresh);
+    // A look that fails to start must not unwind through the event loop.
+    const auto guardedRefresh = [this] { runHandler([this] { refresh(); }); };
+    connect(settle_, &QTimer::timeout, this, guardedRefresh);
     connect(watcher_, &QFileSystemWatcher::directoryChanged, settle_, qOverload<>(&QTimer::start));
     poll_->setInterval(PollIntervalMs);
-    connect(poll_, &QTimer::timeout, this, &LogList::refresh);
+    connect(poll_, &QTimer::timeout, this, guardedRefresh);
 }
 
 LogList::~LogList() = default;
@@ -77,13 +92,17 @@ void LogList::reload()
     releaseOwnedInBackground(std::exchange(rows_, std::make_shared<const LogRows>()));
     lastReported_.reset();
     look(true);
-    poll_->start();
 }
 
 void LogList::refresh()
 {
-    if (loading_ || lane_.busy() || (lookRunning_ && lookRunning_->load()))
+    // A look under way is never joined by another (a call stuck on a dead
+    // share): this one follows it.
+    if (loading_ || lane_.busy() || (lookRunning_ && lookRunning_->load())) {
+        lookAgain_ = true;
         return;
+    }
+    lookAgain_ = false;
     look(false);
 }
 
@@ -91,17 +110,20 @@ void LogList::look(bool loading)
 {
     loading_ = loading;
     const std::string folder = module_.LoggerDrive + ":\\logger\\logs";
+    const std::string drive = module_.LoggerDrive;
     auto running = std::make_shared<std::atomic<bool>>(true);
     lookRunning_ = running;
     // Everything the look needs goes with it by value: it may outlive the window.
     lane_.start(
         folder,
-        [drives = module_.drives, folder, before = rows_, keep = heldPaths(), running] {
+        [drives = module_.drives, drive, catalog = catalog_, readRecording = readRecording_, before = rows_,
+         keep = playing_.isEmpty() ? std::vector<std::string>{} : std::vector<std::string>{playing_.toStdString()},
+         running] {
             struct Done {
                 std::atomic<bool>& flag;
                 ~Done() { flag = false; }
             } done{*running};
-            return takeListing(drives, folder, before, keep);
+            return takeListing(drives, drive, *catalog, before, keep, readRecording);
         },
         [this, loading](DriveOutcome<LogListing> outcome) {
             loading_ = false;
@@ -109,12 +131,40 @@ void LogList::look(bool loading)
                 if (loading)
                     driveMissing_ = false;
                 lastReported_.reset();
+                pace(*listing);
                 apply(std::move(*listing));
             } else {
                 failed(std::get<Failure>(outcome), loading);
+                // A share that does not answer is asked again at the usual pace.
+                poll_->start(PollIntervalMs);
             }
             emit settled();
+            if (lookAgain_ && (!lookRunning_ || !lookRunning_->load()))
+                QTimer::singleShot(0, this, [this] { runHandler([this] { refresh(); }); });
         });
+}
+
+// The next look: at once while the catalog is still reading the archive,
+// else when notification comes (local) or at the poll (share).
+void LogList::pace(const LogListing& listing)
+{
+    if (!listing.complete) {
+        progress_->setText(listing.reading.empty()
+                               ? QStringLiteral("Reading the archive")
+                               : QStringLiteral("Reading the archive: %1").arg(QString::fromStdString(listing.reading)));
+        progress_->adjustSize();
+        progress_->move(0, list_.viewport()->height() - progress_->height());
+        progress_->show();
+        QTimer::singleShot(0, this, [this] { runHandler([this] { refresh(); }); });
+        return;
+    }
+    progress_->hide();
+    delegate_->setRecording(listing.recording);
+    list_.viewport()->update();
+    if (!listing.watch.empty())
+        poll_->start(LocalSweepMs);
+    else
+        poll_->start(std::max(PollIntervalMs, listing.calls * PollMsPerCall));
 }
 
 void LogList::selectLog(const QByteArray& path)
@@ -137,14 +187,16 @@ bool LogList::selectListed(const QByteArray& path)
     return true;
 }
 
-std::vector<std::string> LogList::heldPaths() const
+void LogList::setPlaying(const QByteArray& path)
 {
-    std::vector<std::string> held;
-    if (!playerHoldsLog_())
-        return held;
-    for (const QListWidgetItem* item : list_.selectedItems())
-        held.push_back(pathOf(item).toStdString());
-    return held;
+    if (path == playing_)
+        return;
+    playing_ = path;
+    delegate_->setPlaying(path);
+    list_.viewport()->update();
+    // A log kept listed only while it played goes now.
+    if (path.isEmpty())
+        refresh();
 }
 
 void LogList::apply(LogListing listing)

@@ -12,6 +12,7 @@
 #include <string>
 
 class QFileSystemWatcher;
+class QLabel;
 class QListWidget;
 class QTimer;
 
@@ -21,17 +22,19 @@ struct Module1;
 class WidestNameDelegate;
 
 // Keeps lstLogs in step with the log folder while the console runs. Every look
-// at the folder runs on a lane of its own, under the drive deadline; the GUI
-// thread only applies what comes back. Notification (local folders) and a poll
-// every few seconds (shares, where notification never arrives) start the looks.
-// Selection, current item and scroll position survive each update. GUI thread only.
+// at the folder goes through the catalog on a lane of its own, under the drive
+// deadline; the GUI thread only applies what comes back. Notification starts
+// the looks on local folders (with an hourly look for the older folders); on
+// shares, where notification never arrives, a poll every few seconds does.
+// While the catalog is still reading the archive, looks follow each other and
+// the list says quietly how far it has come. Selection, current item and
+// scroll position survive each update. GUI thread only.
 class LogList : public QObject {
     Q_OBJECT
 
 public:
-    // `playerHoldsLog` tells whether a log is open in the player, whose selected
-    // entry then stays listed even when its file goes.
-    LogList(Module1& module, QListWidget& list, std::function<bool()> playerHoldsLog);
+    // `readRecording` finds the log being recorded, which the list marks.
+    LogList(Module1& module, QListWidget& list, RecordingReader readRecording);
     ~LogList() override;
 
     // Empties the list and lists the folder afresh; a failure is reported.
@@ -39,6 +42,11 @@ public:
     // Looks at the folder again, unless a look is still under way (a call
     // stuck on a dead share is never joined by another).
     void refresh();
+
+    // The log the player holds, running or paused (relative to the log folder;
+    // empty once it stopped): marked in the list, and kept listed while held
+    // even when its file goes.
+    void setPlaying(const QByteArray& path);
 
     // Selects the log at `path` (relative to the log folder), once the list
     // shows it: a log the folder has just gained comes with the next look.
@@ -50,6 +58,9 @@ public:
     bool driveMissing() const { return driveMissing_; }
 
     static constexpr int PollIntervalMs = 5000;
+
+    // What the list knows about the archive; lane threads use it, never the GUI thread.
+    const std::shared_ptr<LogCatalog>& catalog() const { return catalog_; }
 
 signals:
     // A reload found no drive behind the logger's drive letter (reported already).
@@ -67,25 +78,29 @@ private:
     void rebuild(const LogListing& listing);
     void watch(const std::vector<std::filesystem::path>& folders);
     void failed(const Failure& failure, bool loading);
-    std::vector<std::string> heldPaths() const;
+    void pace(const LogListing& listing);
     bool selectListed(const QByteArray& path);
 
     Module1& module_;
     QListWidget& list_;
-    std::function<bool()> playerHoldsLog_;
     WidestNameDelegate* delegate_;
     QFileSystemWatcher* watcher_;
     QTimer* poll_;
     QTimer* settle_;
+    QLabel* progress_;
     DriveLane lane_;
+    std::shared_ptr<LogCatalog> catalog_;
     std::shared_ptr<const LogRows> rows_;
     // Set while a look's thread runs, cleared by the thread when it returns.
     std::shared_ptr<std::atomic<bool>> lookRunning_;
     bool loading_ = false;
     bool driveMissing_ = false;
     bool announceFill_ = false;
+    bool lookAgain_ = false;
     std::optional<std::string> lastReported_;
     QByteArray pendingSelection_;
+    QByteArray playing_;
+    RecordingReader readRecording_;
 };
 
 } // namespace tarnveil

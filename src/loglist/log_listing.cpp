@@ -1,37 +1,15 @@
 #include "loglist/log_listing.h"
 
+#include "platform/drive_call.h"
+#include "platform/failure.h"
+
 #include <QFile>
 
-#include <sys/vfs.h>
-
 #include <algorithm>
-#include <array>
 
 namespace tarnveil {
 
 namespace {
-
-// Changes made on another machine, or behind a user-space file system, never
-// reach inotify: on these the list relies on its polling alone.
-bool notificationArrives(const std::filesystem::path& folder)
-{
-    static constexpr std::array<unsigned long, 10> Remote{
-        0x6969,     // NFS
-        0x517B,     // SMB
-        0xFF534D42, // CIFS
-        0xFE534D42, // SMB2
-        0x65735546, // FUSE
-        0x01021997, // 9P
-        0x00C36400, // Ceph
-        0x5346414F, // AFS
-        0x73757245, // Coda
-        0x564C,     // NCP
-    };
-    struct statfs info {};
-    if (::statfs(folder.c_str(), &info) != 0)
-        return false;
-    return std::find(Remote.begin(), Remote.end(), static_cast<unsigned long>(info.f_type)) == Remote.end();
-}
 
 bool kept(const std::vector<std::string>& keep, const LogFile& log)
 {
@@ -40,16 +18,36 @@ bool kept(const std::vector<std::string>& keep, const LogFile& log)
 
 } // namespace
 
-LogListing takeListing(const DriveMap& drives, const std::string& logFolder, std::shared_ptr<const LogRows> before,
-                       const std::vector<std::string>& keep)
+LogListing takeListing(const DriveMap& drives, const std::string& drive, LogCatalog& catalog,
+                       std::shared_ptr<const LogRows> before, const std::vector<std::string>& keep,
+                       RecordingReader readRecording)
 {
-    const std::filesystem::path folder = drives.resolve(logFolder);
-    auto now = std::make_shared<LogRows>(listLogs(folder));
+    const std::filesystem::path folder = drives.resolve(drive + ":\\logger\\logs");
+    const CatalogLook look = catalog.look(folder);
     const LogRows& old = *before;
 
     LogListing listing;
-    if (notificationArrives(folder))
-        listing.watch = newestLogFolders(folder, *now);
+    listing.calls = look.calls;
+    if (look.complete && readRecording != nullptr) {
+        // A CurFile that cannot be read marks no log; the header fix-up reports it.
+        try {
+            driveCall();
+            // An open, a read and a close.
+            listing.calls += 3;
+            listing.recording = readRecording(drives.resolve(drive + ":\\logger\\CurFile"));
+        } catch (const Failure&) {
+        }
+    }
+    listing.complete = look.complete;
+    listing.reading = look.reading;
+    if (look.local)
+        listing.watch = newestLogFolders(folder, *look.rows);
+    // Nothing new and nothing held back: the list stays as it is.
+    if (!look.changed && old.size() == look.rows->size()) {
+        listing.rows = std::move(before);
+        return listing;
+    }
+    auto now = std::make_shared<LogRows>(*look.rows);
 
     // One walk along both sorted lists gives the edits.
     LogRows rows;
@@ -57,6 +55,8 @@ LogListing takeListing(const DriveMap& drives, const std::string& logFolder, std
     size_t i = 0;
     size_t j = 0;
     while (i < old.size() || j < now->size()) {
+        if ((i + j) % 4096 == 0)
+            ownWorkGoesOn();
         const bool takeOld = j == now->size() || (i < old.size() && listedBefore(old[i], (*now)[j]));
         const bool takeNew = i == old.size() || (j < now->size() && listedBefore((*now)[j], old[i]));
         if (takeOld) {
@@ -90,6 +90,8 @@ LogListing takeListing(const DriveMap& drives, const std::string& logFolder, std
     listing.addedText.reserve(static_cast<qsizetype>(listing.added.size()));
     listing.addedPath.reserve(static_cast<qsizetype>(listing.added.size()));
     for (const int row : listing.added) {
+        if (row % 4096 == 0)
+            ownWorkGoesOn();
         const LogFile& log = rows[static_cast<size_t>(row)];
         listing.addedText.push_back(QFile::decodeName(QByteArray::fromStdString(log.shown())));
         listing.addedPath.push_back(QByteArray::fromStdString(log.path));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalog/log_catalog.h"
 #include "platform/drive_map.h"
 #include "platform/log_folder.h"
 
@@ -34,12 +35,25 @@ struct LogListing {
     QList<QByteArray> addedPath;
     // Notification reaches these folders (a local file system); empty on a share.
     std::vector<std::filesystem::path> watch;
+    // What the catalog's look said: whether to look again at once, what it
+    // is reading, the calls it made.
+    bool complete = true;
+    std::string reading;
+    int calls = 0;
+    // The log being recorded, as the logger names it ("" for none).
+    QByteArray recording;
 };
 
-// Lists `logFolder` ("L:\logger\logs") through `drives` and compares it with
-// `before`. Logs in `keep` stay even when the folder no longer has them.
-// Runs on a lane's thread: owns all it touches. Throws Failure.
-LogListing takeListing(const DriveMap& drives, const std::string& logFolder, std::shared_ptr<const LogRows> before,
-                       const std::vector<std::string>& keep);
+// Reads the name of the log being recorded, relative to the log folder, from
+// the logger's CurFile ("" when it names none). May throw Failure.
+using RecordingReader = QByteArray (*)(const std::filesystem::path& curFile);
+
+// Looks at the log folder of `drive` ('L') through `drives` and `catalog`, and
+// compares what the catalog lists with `before`. Logs in `keep` stay even when
+// the folder no longer has them. Runs on a lane's thread: owns all it touches.
+// Throws Failure.
+LogListing takeListing(const DriveMap& drives, const std::string& drive, LogCatalog& catalog,
+                       std::shared_ptr<const LogRows> before, const std::vector<std::string>& keep,
+                       RecordingReader readRecording);
 
 } // namespace tarnveil

@@ -11,9 +11,26 @@ QSize WidestNameDelegate::sizeHint(const QStyleOptionViewItem& option, const QMo
 {
     QSize size = QStyledItemDelegate::sizeHint(option, index);
     const int own = option.fontMetrics.horizontalAdvance(index.data(Qt::DisplayRole).toString());
-    if (widest_ > own)
-        size.setWidth(size.width() + widest_ - own);
+    // Room for the marks too, which any row may come to carry.
+    const int widest = widest_ + option.fontMetrics.horizontalAdvance(PlayingMark.toString())
+                       + option.fontMetrics.horizontalAdvance(RecordingMark.toString());
+    if (widest > own)
+        size.setWidth(size.width() + widest - own);
     return size;
+}
+
+void WidestNameDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const
+{
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (playing_.isEmpty() && recording_.isEmpty())
+        return;
+    const QByteArray path = index.data(Qt::UserRole).toByteArray();
+    if (!playing_.isEmpty() && path == playing_) {
+        option->font.setBold(true);
+        option->text.prepend(PlayingMark);
+    }
+    if (!recording_.isEmpty() && path == recording_)
+        option->text.append(RecordingMark);
 }
 
 int widestNameWidth(const QFontMetrics& metrics, const QList<QString>& names)

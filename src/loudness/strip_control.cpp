@@ -2,7 +2,7 @@
 
 #include "console/console_state.h"
 #include "console/live_log_header.h"
-#include "console/module1.h"
+#include "program/module1.h"
 #include "loudness/loudness_strip.h"
 #include "loudness/profile_service.h"
 

@@ -1,5 +1,6 @@
 #include "platform/log_folder.h"
 
+#include "platform/drive_call.h"
 #include "platform/failure.h"
 
 #include <dirent.h>
@@ -121,6 +122,9 @@ struct Walk {
     // Only the newest dated folder of each kind is entered on each level, as
     // far as one that holds a log: enough to find the newest log.
     bool newestOnly = false;
+    // No dated folder is entered; they are only named, in `shallowFolders`.
+    bool shallow = false;
+    std::vector<std::string> shallowFolders;
 
     // Lists `folder` (already open as `dir`); `relative` is its path below the
     // log folder ("" or "2026/12/"), `date` the date its dated folders give.
@@ -130,6 +134,7 @@ struct Walk {
         const int dirFd = ::dirfd(dir);
         std::vector<std::pair<Level, std::string>> datedFolders;
         for (;;) {
+            driveCall();
             errno = 0;
             const dirent* entry = ::readdir(dir);
             if (entry == nullptr) {
@@ -151,6 +156,7 @@ struct Walk {
             unsigned char type = entry->d_type;
             if (type == DT_LNK || type == DT_UNKNOWN) {
                 struct stat info {};
+                driveCall();
                 type = ::fstatat(dirFd, entry->d_name, &info, 0) != 0 ? DT_UNKNOWN
                     : S_ISREG(info.st_mode)                          ? DT_REG
                     : S_ISDIR(info.st_mode)                          ? DT_DIR
@@ -158,6 +164,8 @@ struct Walk {
             }
             if (audio && type == DT_REG)
                 addFile(relative, level, date, name);
+            else if (dated && type == DT_DIR && shallow)
+                shallowFolders.push_back(relative + std::string(name) + '/');
             else if (dated && type == DT_DIR && newestOnly)
                 datedFolders.emplace_back(below, std::string(name));
             else if (dated && type == DT_DIR)
@@ -201,6 +209,7 @@ struct Walk {
     void descend(int parentFd, const std::filesystem::path& parent, const std::string& relative, Level level,
                  const std::string& date, std::string_view name)
     {
+        driveCall();
         const int fd = ::openat(parentFd, std::string(name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0)
             return;
@@ -230,6 +239,7 @@ bool listedBefore(const LogFile& a, const LogFile& b)
 
 std::vector<LogFile> listLogs(const std::filesystem::path& folder)
 {
+    driveCall();
     DirHandle dir(::opendir(folder.c_str()));
     if (!dir)
         throw folderFailure(errno, folder);
@@ -241,6 +251,7 @@ std::vector<LogFile> listLogs(const std::filesystem::path& folder)
 
 std::optional<LogFile> newestLog(const std::filesystem::path& folder)
 {
+    driveCall();
     DirHandle dir(::opendir(folder.c_str()));
     if (!dir)
         throw folderFailure(errno, folder);
@@ -250,6 +261,32 @@ std::optional<LogFile> newestLog(const std::filesystem::path& folder)
     if (walk.logs.empty())
         return std::nullopt;
     return *std::max_element(walk.logs.begin(), walk.logs.end(), listedBefore);
+}
+
+LogFolderContents readLogFolder(const std::filesystem::path& logFolder, const std::string& relative)
+{
+    // The level and date of a dated folder follow from the names above it.
+    Level level = Level::Logs;
+    std::string date;
+    std::string_view rest = relative;
+    for (size_t slash = rest.find('/'); slash != std::string_view::npos; slash = rest.find('/')) {
+        const std::string_view name = rest.substr(0, slash);
+        Level below{};
+        if (!datedLevelBelow(level, name, below))
+            throw Failure(FailureCode::PathNotFound, (logFolder / relative).native());
+        date = datedText(date, below, name);
+        level = below;
+        rest.remove_prefix(slash + 1);
+    }
+    const std::filesystem::path folder = logFolder / relative;
+    driveCall();
+    DirHandle dir(::opendir(folder.c_str()));
+    if (!dir)
+        throw folderFailure(errno, folder);
+    Walk walk;
+    walk.shallow = true;
+    walk.list(dir.get(), folder, relative, level, date);
+    return LogFolderContents{std::move(walk.logs), std::move(walk.shallowFolders)};
 }
 
 std::vector<std::filesystem::path> newestLogFolders(const std::filesystem::path& folder,

@@ -41,6 +41,16 @@ std::vector<LogFile> listLogs(const std::filesystem::path& folder);
 // when there is none. Throws as listLogs does.
 std::optional<LogFile> newestLog(const std::filesystem::path& folder);
 
+// One folder of the tree listLogs walks, read without entering the dated
+// folders in it. `relative` is "" for the log folder itself, else a dated
+// folder's path below it ending in '/' ("2026/12/"). Throws Failure when the
+// folder cannot be read or is no dated folder.
+struct LogFolderContents {
+    std::vector<LogFile> logs;         // unsorted
+    std::vector<std::string> datedFolders; // their relative paths, ending in '/'
+};
+LogFolderContents readLogFolder(const std::filesystem::path& logFolder, const std::string& relative);
+
 // The folders new logs arrive in: the log folder and the newest dated folder
 // on each level below it.
 std::vector<std::filesystem::path> newestLogFolders(const std::filesystem::path& folder,

@@ -1,7 +1,7 @@
 #include "reports/command_line.h"
 
 #include "console/live_log_header.h"
-#include "console/module1.h"
+#include "program/module1.h"
 #include "loudness/silence_defaults.h"
 #include "platform/drive_map.h"
 #include "platform/failure.h"

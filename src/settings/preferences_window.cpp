@@ -1,6 +1,6 @@
 #include "settings/preferences_window.h"
 
-#include "console/module1.h"
+#include "program/module1.h"
 #include "platform/drive_map.h"
 #include "platform/failure.h"
 #include "settings/settings_file.h"

@@ -1,5 +1,7 @@
 #include "share/drive_lane.h"
 
+#include "windows/handler_guard.h"
+
 #include <QObject>
 #include <QTimer>
 
@@ -45,9 +47,13 @@ DriveLane::~DriveLane()
 }
 
 // A result that has arrived but not been handed over may hold a file on the
-// share, whose closing could block: it goes on a thread of its own.
+// share, whose closing could block: it goes on a thread of its own. A job still
+// running stops at its next call on the drive.
 void DriveLane::dropPending()
 {
+    if (job_)
+        job_->dropped = true;
+    job_.reset();
     if (deliver_)
         releaseInBackground([unwanted = std::move(deliver_)] {});
     deliver_ = nullptr;
@@ -56,13 +62,18 @@ void DriveLane::dropPending()
 void DriveLane::startErased(std::string place, std::function<void()> work, std::function<void(const Failure*)> deliver)
 {
     const uint64_t ticket = latest_ + 1;
-    std::thread([work = std::move(work), mailbox = mailbox_, ticket]() mutable {
-        work();
-        work = nullptr;
+    auto job = std::make_shared<DriveCallWatch>();
+    std::thread([work = std::move(work), mailbox = mailbox_, job, ticket]() mutable {
+        {
+            const DriveCallScope watched(*job);
+            work();
+            work = nullptr;
+        }
         mailbox->post(ticket);
     }).detach();
     latest_ = ticket;
     dropPending();
+    job_ = std::move(job);
     place_ = std::move(place);
     deliver_ = std::move(deliver);
     QTimer::singleShot(deadline_, receiver_.get(), [this, ticket] { overdue(ticket); });
@@ -82,9 +93,7 @@ void DriveLane::arrived(uint64_t ticket)
     // mailbox's lock. Taking the lock here puts that order where the thread
     // checker sees it too: Qt's event queue is invisible to it.
     { const std::lock_guard handedOver(mailbox_->mutex); }
-    // Taken out first: the handler may start the lane's next call.
-    const auto deliver = std::move(deliver_);
-    deliver_ = nullptr;
+    job_.reset();
     deliver(nullptr);
 }
 
@@ -92,10 +101,27 @@ void DriveLane::overdue(uint64_t ticket)
 {
     if (ticket != latest_ || !deliver_)
         return;
-    const auto deliver = std::move(deliver_);
-    deliver_ = nullptr;
+    // The deadline is for one call: a job that began a call since the timer
+    // was set gets the rest of that call's time.
+    const auto sinceCall = std::chrono::nanoseconds(DriveCallWatch::steadyNowNs() - job_->lastCallNs.load());
+    if (sinceCall < deadline_) {
+        const auto rest = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - sinceCall);
+        QTimer::singleShot(rest, receiver_.get(), [this, ticket] { overdue(ticket); });
+        return;
+    }
+    // Overdue: the job makes no further calls once its hung one returns.
+    job_->dropped = true;
+    job_.reset();
     const Failure failure(FailureCode::DeviceIoError, place_ + " does not answer");
     deliver(&failure);
+}
+
+void DriveLane::deliver(const Failure* overdue) noexcept
+{
+    // Taken out first: the handler may start the lane's next call.
+    const auto handler = std::move(deliver_);
+    deliver_ = nullptr;
+    runHandler([&] { handler(overdue); });
 }
 
 Failure DriveLane::unexpectedFailure(const std::exception& error)

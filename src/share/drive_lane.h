@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/drive_call.h"
 #include "platform/failure.h"
 
 #include <chrono>
@@ -22,6 +23,7 @@ inline constexpr std::chrono::milliseconds DriveDeadline{5000};
 template <typename T>
 using DriveOutcome = std::variant<T, Failure>;
 
+
 // Runs file-system work that may reach a network share away from the GUI
 // thread, one request at a time per lane (the log list, opening a log, ...).
 //
@@ -29,9 +31,10 @@ using DriveOutcome = std::variant<T, Failure>;
 // share holds up nothing else: it finishes whenever the share answers, and its
 // result is thrown away. `done` runs on the GUI thread with the work's result
 // or its failure, or with a "does not answer" failure once the deadline has
-// passed, whichever comes first. Starting a newer call on the lane makes the
-// older one's result stale: it is dropped and its `done` never runs. So does
-// cancel(), and so does destroying the lane.
+// passed since the work's last driveCall(), whichever comes first. Starting a
+// newer call on the lane makes the older one's result stale: it is dropped, its
+// `done` never runs, and its work stops at its next driveCall(). So does
+// cancel(), so does the deadline, and so does destroying the lane.
 //
 // `work` runs on its own thread and may outlive the lane and its caller: it
 // must own everything it uses (capture by value) and must not touch widgets or
@@ -59,6 +62,7 @@ public:
             [task, slot] {
                 try {
                     *slot = std::make_unique<Outcome>(std::in_place_index<0>, (*task)());
+                } catch (const DriveCallCancelled&) {
                 } catch (const Failure& failure) {
                     *slot = std::make_unique<Outcome>(std::in_place_index<1>, failure);
                 } catch (const std::exception& error) {
@@ -86,12 +90,14 @@ private:
     void arrived(uint64_t ticket);
     void overdue(uint64_t ticket);
     void dropPending();
+    void deliver(const Failure* overdue) noexcept;
     static Failure unexpectedFailure(const std::exception& error);
 
     std::chrono::milliseconds deadline_;
     std::unique_ptr<QObject> receiver_;
     std::shared_ptr<Mailbox> mailbox_;
     uint64_t latest_ = 0;
+    std::shared_ptr<DriveCallWatch> job_;
     std::string place_;
     std::function<void(const Failure*)> deliver_;
 };

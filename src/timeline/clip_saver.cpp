@@ -2,7 +2,7 @@
 
 #include "platform/failure.h"
 #include "share/drive_lane.h"
-#include "timeline/log_timeline.h"
+#include "timeline/catalog_survey.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -21,7 +21,8 @@ enum class Outcome { Saved, Cancelled, Failed, TargetExists };
 bool runClipJob(const ClipJob& job, ClipCancel& cancel, const ClipProgress& progress)
 {
     const QByteArray live = readLiveLogName(job.curFile);
-    const ClipPlan plan = planClip(surveyLogs(job.logFolder, job.logs, live), job.fromMs, job.toMs);
+    const ClipPlan plan =
+        planClip(surveyCatalog(*job.catalog, job.logFolder, job.fromMs, job.toMs, live), job.fromMs, job.toMs);
     return writeClip(job.logFolder, plan, job.sndfileFormat, job.target, job.replace, cancel, progress);
 }
 

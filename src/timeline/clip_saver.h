@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalog/log_catalog.h"
 #include "timeline/clip_writer.h"
 
 #include <QByteArray>
@@ -20,7 +21,7 @@ namespace tarnveil {
 struct ClipJob {
     std::filesystem::path logFolder;
     std::filesystem::path curFile;
-    std::vector<QByteArray> logs;   // every listed log, for clips that run on into the next
+    std::shared_ptr<LogCatalog> catalog; // the logs, for clips that run on into the next
     int64_t fromMs = 0;             // since the epoch
     int64_t toMs = 0;
     int sndfileFormat = 0;

@@ -2,6 +2,7 @@
 
 #include "components/sound_file.h"
 #include "console/cur_file.h"
+#include "platform/drive_call.h"
 #include "platform/failure.h"
 #include "timeline/log_source.h"
 #include "timeline/log_start.h"
@@ -67,6 +68,7 @@ std::vector<LogSpan> surveyLogs(const std::filesystem::path& logFolder, const st
     std::vector<LogSpan> logs;
     logs.reserve(names.size());
     for (const QByteArray& name : names) {
+        driveCall();
         try {
             logs.push_back(probeLog(logFolder, name, !liveName.isEmpty() && name == liveName));
         } catch (const Failure&) {

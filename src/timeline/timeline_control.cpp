@@ -2,9 +2,10 @@
 
 #include "components/track_bar.h"
 #include "components/wave_player.h"
-#include "console/module1.h"
+#include "program/module1.h"
 #include "console/playback_control.h"
 #include "platform/drive_map.h"
+#include "timeline/catalog_survey.h"
 #include "timeline/clip_saver.h"
 #include "timeline/go_to_time_window.h"
 #include "timeline/save_clip_window.h"
@@ -19,9 +20,9 @@
 namespace tarnveil {
 
 TimelineControl::TimelineControl(Module1& module, const ConsoleControls& controls, PlaybackControl& playback,
-                                 QLabel& lblTimeOfDay)
+                                 QLabel& lblTimeOfDay, std::shared_ptr<LogCatalog> catalog)
     : module_(module), controls_(controls), playback_(playback), lblTimeOfDay_(lblTimeOfDay),
-      saver_(new ClipSaver(this))
+      catalog_(std::move(catalog)), saver_(new ClipSaver(this))
 {
     connect(saver_, &ClipSaver::progressed, this, [this](int permille) {
         if (progress_)
@@ -56,14 +57,6 @@ TimelineControl::Paths TimelineControl::paths() const
     const std::string logFolderName = module_.LoggerDrive + ":\\logger\\logs";
     return {logFolderName, module_.drives.resolve(logFolderName),
             module_.drives.resolve(module_.LoggerDrive + ":\\logger\\CurFile")};
-}
-
-std::vector<QByteArray> TimelineControl::listedLogs() const
-{
-    std::vector<QByteArray> names;
-    for (int i = 0; i < controls_.lstLogs->count(); ++i)
-        names.push_back(controls_.lstLogs->item(i)->data(Qt::UserRole).toByteArray());
-    return names;
 }
 
 void TimelineControl::Timer1_Timer()
@@ -149,9 +142,9 @@ void TimelineControl::goTo(const QDateTime& moment)
     const int64_t momentMs = moment.toMSecsSinceEpoch();
     goToLane_.start(
         where.logFolderName,
-        [where, names = listedLogs(), momentMs] {
+        [where, catalog = catalog_, momentMs] {
             Found found;
-            found.logs = surveyLogs(where.logFolder, names, readLiveLogName(where.curFile));
+            found.logs = surveyCatalog(*catalog, where.logFolder, momentMs, momentMs, readLiveLogName(where.curFile));
             found.place = placeMoment(found.logs, momentMs);
             return found;
         },
@@ -210,7 +203,7 @@ void TimelineControl::saveClip(bool replace)
         frmError::report(QString::fromStdString(failure.message()));
         return;
     }
-    job.logs = listedLogs();
+    job.catalog = catalog_;
     job.fromMs = window->fromMs();
     job.toMs = window->toMs();
     job.sndfileFormat = window->format().sndfileFormat;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalog/log_catalog.h"
 #include "console/console_state.h"
 #include "share/drive_lane.h"
 #include "timeline/log_timeline.h"
@@ -10,6 +11,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -29,8 +31,9 @@ class TimelineControl : public QObject {
     Q_OBJECT
 
 public:
+    // Go To Time and Save Clip As find their logs in `catalog`, the log list's.
     TimelineControl(Module1& module, const ConsoleControls& controls, PlaybackControl& playback,
-                    QLabel& lblTimeOfDay);
+                    QLabel& lblTimeOfDay, std::shared_ptr<LogCatalog> catalog);
     ~TimelineControl() override;
 
     void Timer1_Timer();
@@ -50,7 +53,6 @@ private:
         std::filesystem::path curFile;
     };
     Paths paths() const;
-    std::vector<QByteArray> listedLogs() const;
     void probeOpenLog();
     void saveClip(bool replace);
     void closeProgress();
@@ -59,6 +61,7 @@ private:
     const ConsoleControls& controls_;
     PlaybackControl& playback_;
     QLabel& lblTimeOfDay_;
+    std::shared_ptr<LogCatalog> catalog_;
 
     // The log the player has open, and what the last probe found out about it.
     std::filesystem::path probedFile_;

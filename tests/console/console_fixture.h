@@ -1,7 +1,7 @@
 #pragma once
 
 #include "console/main_window.h"
-#include "console/module1.h"
+#include "program/module1.h"
 #include "platform/drive_map.h"
 #include "support/temp_dir.h"
 

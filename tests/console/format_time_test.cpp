@@ -1,4 +1,4 @@
-#include "console/module1.h"
+#include "program/module1.h"
 #include "console/time_display.h"
 #include "platform/drive_map.h"
 

@@ -1,6 +1,6 @@
 #include "console/cur_file.h"
 #include "console/live_log_header.h"
-#include "console/module1.h"
+#include "program/module1.h"
 #include "console/wave_header.h"
 #include "platform/drive_map.h"
 #include "platform/failure.h"

@@ -8,7 +8,7 @@
 #include "log_signal.h"
 
 #include "console/live_log_header.h"
-#include "console/module1.h"
+#include "program/module1.h"
 #include "platform/drive_map.h"
 #include "support/temp_dir.h"
 #include "support/wav_fixtures.h"

@@ -5,7 +5,7 @@
 #include "fault_support.h"
 
 #include "console/main_window.h"
-#include "console/module1.h"
+#include "program/module1.h"
 #include "console/startup.h"
 #include "platform/drive_map.h"
 #include "platform/failure.h"

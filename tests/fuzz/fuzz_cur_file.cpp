@@ -5,7 +5,7 @@
 
 #include "console/cur_file.h"
 #include "console/live_log_header.h"
-#include "console/module1.h"
+#include "program/module1.h"
 #include "fuzz_support.h"
 #include "platform/drive_map.h"
 #include "platform/failure.h"

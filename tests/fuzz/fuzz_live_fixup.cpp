@@ -5,7 +5,7 @@
 // recognises, nothing changes at all.
 
 #include "console/live_log_header.h"
-#include "console/module1.h"
+#include "program/module1.h"
 #include "console/wave_header.h"
 #include "fuzz_support.h"
 #include "platform/drive_map.h"

@@ -3,7 +3,7 @@
 // changes a byte of the file; Apply changes the first two bytes only and keeps
 // whatever follows them.
 
-#include "console/module1.h"
+#include "program/module1.h"
 #include "fuzz_support.h"
 #include "platform/drive_map.h"
 #include "platform/failure.h"

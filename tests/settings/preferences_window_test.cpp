@@ -2,7 +2,7 @@
 
 #include "components/wave_out.h"
 #include "components/wave_player.h"
-#include "console/module1.h"
+#include "program/module1.h"
 #include "platform/drive_map.h"
 #include "platform/failure.h"
 #include "support/audio_env.h"

@@ -10,6 +10,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace tarnveil {
 namespace {
@@ -80,6 +82,96 @@ TEST(DriveLaneTest, DeliversOnTheGuiThreadAndDropsWhatIsLateOrSuperseded)
     lane.start("L:", []() -> int { throw Failure(FailureCode::FileNotFound, "x.wav"); }, record);
     ASSERT_TRUE(QTest::qWaitFor([&] { return got.has_value(); }, 2000));
     EXPECT_EQ(std::get<1>(*got).number(), 53);
+}
+
+TEST(DriveLaneTest, AStaleAnswerOrDeadlineLandingWhileTheNewerCallIsPendingIsDropped)
+{
+    DriveLane lane(300ms);
+    HeldCall older;
+    HeldCall newer;
+    std::vector<std::string> got;
+    auto record = [&](DriveOutcome<int> outcome) {
+        got.push_back(outcome.index() == 0 ? std::to_string(std::get<0>(outcome)) : std::get<1>(outcome).message());
+    };
+    lane.start("L:\\old", older.work(1), record);
+    QTest::qWait(150);
+    lane.start("L:\\new", newer.work(2), record);
+    // The older call's deadline passes, then its answer comes, both while the newer one is held.
+    QTest::qWait(200);
+    older.release.set_value();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return older.finished->load(); }, 2000));
+    QTest::qWait(50);
+    EXPECT_TRUE(got.empty());
+    EXPECT_TRUE(lane.busy());
+    newer.release.set_value();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !got.empty(); }, 2000));
+    EXPECT_EQ(got, std::vector<std::string>{"2"});
+}
+
+TEST(DriveLaneTest, TheDeadlineIsPerCallAndADroppedJobMakesNoFurtherCalls)
+{
+    DriveLane lane(300ms);
+    std::optional<DriveOutcome<int>> got;
+    auto record = [&](DriveOutcome<int> outcome) { got = std::move(outcome); };
+
+    // A share that answers each call within the deadline, the whole job taking longer.
+    lane.start("L:", [] {
+        for (int call = 0; call < 8; ++call) {
+            driveCall();
+            std::this_thread::sleep_for(100ms);
+        }
+        return 8;
+    }, record);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return got.has_value(); }, 5000));
+    ASSERT_EQ(got->index(), 0U) << std::get<1>(*got).message();
+
+    // One call that hangs is reported once; when it returns, the job stops at its next call.
+    got.reset();
+    HeldCall hung;
+    auto callsAfter = std::make_shared<std::atomic<int>>(0);
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    lane.start("L:", [gate = hung.gate, callsAfter, ended] {
+        struct Ended {
+            std::atomic<bool>& flag;
+            ~Ended() { flag = true; }
+        } end{*ended};
+        driveCall();
+        gate.wait();
+        for (;;) {
+            driveCall();
+            ++*callsAfter;
+        }
+        return 0;
+    }, record);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return got.has_value(); }, 2000));
+    EXPECT_EQ(std::get<1>(*got).number(), 57);
+    hung.release.set_value();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ended->load(); }, 2000));
+    EXPECT_EQ(callsAfter->load(), 0);
+
+    // So does a job that a newer call supersedes, and one that is cancelled.
+    for (const bool superseded : {true, false}) {
+        auto calls = std::make_shared<std::atomic<int>>(0);
+        auto stopped = std::make_shared<std::atomic<bool>>(false);
+        lane.start("L:", [calls, stopped] {
+            struct Ended {
+                std::atomic<bool>& flag;
+                ~Ended() { flag = true; }
+            } end{*stopped};
+            for (;;) {
+                driveCall();
+                ++*calls;
+                std::this_thread::sleep_for(1ms);
+            }
+            return 0;
+        }, record);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return calls->load() > 0; }, 2000));
+        if (superseded)
+            lane.start("L:", [] { return 1; }, record);
+        else
+            lane.cancel();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return stopped->load(); }, 2000)) << superseded;
+    }
 }
 
 TEST(DriveLaneTest, ALaneThatGoesWhileItsCallHangsLeavesNothingBehind)

@@ -1,4 +1,4 @@
-#include "console/handler_guard.h"
+#include "windows/handler_guard.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>

@@ -25,6 +25,8 @@ struct Module1 {
     std::string SettingsRecord;   // last settings record read or written (one character)
 
     // Start-up: loads the settings (creating the program folder when missing).
+    // Defined with the console, which knows the settings file and the help
+    // document; everything else here sits below every other part.
     void InitializeProgram();
 
     // TimeSeconds -> TimeText: "mm:ss" under an hour, "h:mm:ss" with a blank before

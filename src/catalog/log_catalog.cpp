@@ -1,0 +1,444 @@
+#include "catalog/log_catalog.h"
+
+#include "catalog/catalog_database.h"
+#include "platform/drive_call.h"
+#include "platform/failure.h"
+
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <sys/stat.h>
+#include <sys/vfs.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <utility>
+
+namespace tarnveil {
+
+namespace {
+
+// A look on a share reads unread folders for about this long, then hands back
+// what it has, so that the newest logs show while older folders are read.
+constexpr std::chrono::milliseconds ReadSlice{250};
+// Older dated folders are looked at again at most this often.
+constexpr int64_t SweepEveryS = 3600;
+
+// File systems stamp times from a clock that ticks every few milliseconds, and
+// a share's clock may stray from ours: a folder changed this recently may
+// change again without its time moving.
+constexpr int64_t RacyNs = 2'000'000'000;
+
+int64_t wallClockNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t steadySeconds()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
+               .count()
+        + 1;
+}
+
+// Changes made on another machine, or behind a user-space file system, never
+// reach inotify: there the catalog relies on its looks alone.
+bool notificationArrives(const std::filesystem::path& folder)
+{
+    static constexpr std::array<unsigned long, 10> Remote{
+        0x6969,     // NFS
+        0x517B,     // SMB
+        0xFF534D42, // CIFS
+        0xFE534D42, // SMB2
+        0x65735546, // FUSE
+        0x01021997, // 9P
+        0x00C36400, // Ceph
+        0x5346414F, // AFS
+        0x73757245, // Coda
+        0x564C,     // NCP
+    };
+    struct statfs info {};
+    driveCall();
+    if (::statfs(folder.c_str(), &info) != 0)
+        return false;
+    return std::find(Remote.begin(), Remote.end(), static_cast<unsigned long>(info.f_type)) == Remote.end();
+}
+
+// "2025/03/" -> "2025-03", as the operator reads a date.
+std::string dateOfFolder(const std::string& key)
+{
+    std::string text = key;
+    if (!text.empty() && text.back() == '/')
+        text.pop_back();
+    std::replace(text.begin(), text.end(), '/', '-');
+    return text;
+}
+
+bool isBelow(const std::string& key, const std::string& parent)
+{
+    return key.size() > parent.size() && key.starts_with(parent);
+}
+
+QByteArray bytes(const std::string& text)
+{
+    return QByteArray::fromStdString(text);
+}
+
+} // namespace
+
+CatalogLook LogCatalog::look(const std::filesystem::path& logFolder)
+{
+    const std::lock_guard lock(mutex_);
+    return lookLocked(logFolder);
+}
+
+std::shared_ptr<const std::vector<LogFile>> LogCatalog::logs(const std::filesystem::path& logFolder)
+{
+    const std::lock_guard lock(mutex_);
+    if (!loaded_ || logFolder != logFolder_)
+        lookLocked(logFolder);
+    return rows_;
+}
+
+CatalogLook LogCatalog::lookLocked(const std::filesystem::path& logFolder)
+{
+    if (logFolder != logFolder_) {
+        // The drive letter leads elsewhere now: another archive, another catalog.
+        logFolder_ = logFolder;
+        loaded_ = false;
+        changed_ = true;
+        rows_ = std::make_shared<const std::vector<LogFile>>();
+        folders_.clear();
+        facts_.clear();
+        dirty_.clear();
+        sweepAfter_.clear();
+    }
+    CatalogDatabase database(catalogFile(logFolder_));
+    CatalogLook look;
+    if (!loaded_) {
+        loaded_ = true;
+        load(database);
+        if (!folders_.empty()) {
+            // A warm start: the stored list at once, the drive after.
+            rows_ = sortedRows();
+            look.rows = rows_;
+            look.changed = true;
+            look.complete = false;
+            return look;
+        }
+    }
+    look.local = notificationArrives(logFolder_);
+    ++look.calls;
+
+    // The log folder and the newest dated folders, where new logs arrive.
+    for (const std::string& key : newestChain()) {
+        if (!check(key, look))
+            break;
+    }
+    // Folders not looked at since the start, then unread ones, newest first,
+    // for a slice of time on a share and all at once on a local disk.
+    const auto until = std::chrono::steady_clock::now() + ReadSlice;
+    while (look.local || std::chrono::steady_clock::now() < until) {
+        const std::optional<std::string> next = nextUnchecked();
+        if (!next)
+            break;
+        look.reading = dateOfFolder(*next);
+        check(*next, look);
+    }
+    if (nextUnchecked()) {
+        look.complete = false;
+    } else {
+        look.reading.clear();
+        // Older folders in turn: a log the logger's clean-up deleted leaves the list.
+        const int64_t now = steadySeconds();
+        for (int sweeps = 0; const std::optional<std::string> next = nextToSweep(now); ++sweeps) {
+            if (!look.local && sweeps == 1)
+                break;
+            check(*next, look);
+        }
+    }
+    save(database);
+    if (changed_)
+        rows_ = sortedRows();
+    look.rows = rows_;
+    look.changed = std::exchange(changed_, false);
+    return look;
+}
+
+// Looks at a folder's time and reads it again when it changed; a dated folder
+// that has gone is forgotten with everything below it. False when the folder
+// is gone.
+bool LogCatalog::check(const std::string& key, CatalogLook& look)
+{
+    const std::filesystem::path folder = logFolder_ / key;
+    struct stat info {};
+    driveCall();
+    ++look.calls;
+    const bool found = ::stat(folder.c_str(), &info) == 0;
+    if (!found || !S_ISDIR(info.st_mode)) {
+        const int error = found ? ENOTDIR : errno;
+        if (key.empty())
+            throw error == ENOENT || error == ENOTDIR ? Failure(FailureCode::PathNotFound, folder.native())
+                                                      : failureFromErrno(error, folder.native());
+        forget(key);
+        return false;
+    }
+    const int64_t modifiedNs = int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec;
+    Folder& entry = folders_[key];
+    entry.checkedAtS = steadySeconds();
+    if (entry.modifiedNs != modifiedNs || entry.racy)
+        read(key, modifiedNs, look);
+    return true;
+}
+
+void LogCatalog::read(const std::string& key, int64_t modifiedNs, CatalogLook& look)
+{
+    ++look.calls;
+    LogFolderContents contents;
+    try {
+        contents = readLogFolder(logFolder_, key);
+    } catch (const Failure&) {
+        if (key.empty())
+            throw;
+        // One unreadable dated folder does not hide the others.
+        forget(key);
+        return;
+    }
+    for (const std::string& below : children(key)) {
+        if (std::find(contents.datedFolders.begin(), contents.datedFolders.end(), below)
+            == contents.datedFolders.end())
+            forget(below);
+    }
+    const int64_t now = steadySeconds();
+    for (const std::string& below : contents.datedFolders) {
+        if (folders_.try_emplace(below).second) {
+            folders_[below].checkedAtS = now; // unread: modifiedNs -1 reads it
+            dirty_.insert(below);
+        }
+    }
+    Folder& entry = folders_[key];
+    std::set<std::string> kept;
+    for (const LogFile& log : contents.logs)
+        kept.insert(log.path);
+    for (const LogFile& log : entry.logs) {
+        if (!kept.contains(log.path))
+            facts_.erase(log.path);
+    }
+    entry.logs = std::move(contents.logs);
+    entry.modifiedNs = modifiedNs;
+    entry.racy = wallClockNs() - modifiedNs < RacyNs;
+    dirty_.insert(key);
+    changed_ = true;
+}
+
+void LogCatalog::forget(const std::string& key)
+{
+    for (auto it = folders_.lower_bound(key); it != folders_.end() && (it->first == key || isBelow(it->first, key));) {
+        for (const LogFile& log : it->second.logs)
+            facts_.erase(log.path);
+        dirty_.insert(it->first);
+        it = folders_.erase(it);
+    }
+    changed_ = true;
+}
+
+// The log folder and, on each level below it, the newest dated folder.
+std::vector<std::string> LogCatalog::newestChain() const
+{
+    std::vector<std::string> chain{""};
+    for (;;) {
+        const std::vector<std::string> below = children(chain.back());
+        if (below.empty())
+            return chain;
+        chain.push_back(*std::max_element(below.begin(), below.end()));
+    }
+}
+
+std::vector<std::string> LogCatalog::children(const std::string& key) const
+{
+    std::vector<std::string> below;
+    for (auto it = folders_.upper_bound(key); it != folders_.end() && isBelow(it->first, key); ++it) {
+        const std::string_view rest = std::string_view(it->first).substr(key.size());
+        if (rest.find('/') == rest.size() - 1)
+            below.push_back(it->first);
+    }
+    return below;
+}
+
+// Newest first: dated folders are named by time.
+std::optional<std::string> LogCatalog::nextUnchecked() const
+{
+    for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
+        if (it->second.modifiedNs < 0 || it->second.checkedAtS == 0)
+            return it->first;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> LogCatalog::nextToSweep(int64_t nowS)
+{
+    auto it = folders_.upper_bound(sweepAfter_);
+    for (size_t seen = 0; seen < folders_.size(); ++seen, ++it) {
+        if (it == folders_.end())
+            it = folders_.begin();
+        if (nowS - it->second.checkedAtS >= SweepEveryS) {
+            sweepAfter_ = it->first;
+            return it->first;
+        }
+    }
+    return std::nullopt;
+}
+
+std::shared_ptr<const std::vector<LogFile>> LogCatalog::sortedRows() const
+{
+    auto rows = std::make_shared<std::vector<LogFile>>();
+    for (const auto& [key, folder] : folders_)
+        rows->insert(rows->end(), folder.logs.begin(), folder.logs.end());
+    ownWorkGoesOn();
+    std::sort(rows->begin(), rows->end(), listedBefore);
+    ownWorkGoesOn();
+    return rows;
+}
+
+void LogCatalog::readTowards(const std::filesystem::path& logFolder, const std::vector<std::string>& datedPaths)
+{
+    const std::lock_guard lock(mutex_);
+    if (!loaded_ || logFolder != logFolder_)
+        lookLocked(logFolder);
+    CatalogLook look;
+    for (bool found = true; found;) {
+        found = false;
+        for (const auto& [key, folder] : folders_) {
+            const bool leads = std::any_of(datedPaths.begin(), datedPaths.end(),
+                                           [&](const std::string& path) { return path.starts_with(key); });
+            if (folder.modifiedNs < 0 && leads) {
+                check(key, look);
+                found = true;
+                break;
+            }
+        }
+    }
+    if (changed_) {
+        rows_ = sortedRows();
+        // The list learns of them with its next look.
+        CatalogDatabase database(catalogFile(logFolder_));
+        save(database);
+    }
+}
+
+std::optional<LogFacts> LogCatalog::facts(const std::string& path)
+{
+    const std::lock_guard lock(mutex_);
+    const auto found = facts_.find(path);
+    if (found == facts_.end())
+        return std::nullopt;
+    return found->second;
+}
+
+void LogCatalog::storeFacts(const std::string& path, const LogFacts& facts)
+{
+    const std::lock_guard lock(mutex_);
+    facts_[path] = facts;
+    CatalogDatabase database(catalogFile(logFolder_));
+    QSqlQuery query(database.database());
+    query.prepare(QStringLiteral("UPDATE logs SET size=?, modified_ns=?, start_ms=?, frames=?, sample_rate=?, "
+                                 "channels=?, format=? WHERE path=?"));
+    for (const QVariant& value : {QVariant::fromValue(facts.size), QVariant::fromValue(facts.modifiedNs),
+                                  QVariant::fromValue(facts.startMs), QVariant::fromValue(facts.frames),
+                                  QVariant(facts.sampleRate), QVariant(facts.channels), QVariant(facts.format),
+                                  QVariant(bytes(path))})
+        query.addBindValue(value);
+    query.exec();
+}
+
+void LogCatalog::load(CatalogDatabase& database)
+{
+    QSqlQuery folders(database.database());
+    folders.setForwardOnly(true);
+    if (folders.exec(QStringLiteral("SELECT path, modified_ns FROM folders"))) {
+        while (folders.next())
+            folders_[folders.value(0).toByteArray().toStdString()].modifiedNs = folders.value(1).toLongLong();
+    }
+    QSqlQuery logs(database.database());
+    logs.setForwardOnly(true);
+    if (!logs.exec(QStringLiteral("SELECT folder, path, label, sort_key, size, modified_ns, start_ms, frames, "
+                                  "sample_rate, channels, format FROM logs")))
+        return;
+    while (logs.next()) {
+        const auto found = folders_.find(logs.value(0).toByteArray().toStdString());
+        if (found == folders_.end())
+            continue;
+        LogFile log{logs.value(1).toByteArray().toStdString(), logs.value(2).toByteArray().toStdString(),
+                    logs.value(3).toByteArray().toStdString()};
+        if (!logs.value(7).isNull()) {
+            facts_[log.path] = LogFacts{logs.value(4).toLongLong(), logs.value(5).toLongLong(),
+                                        logs.value(6).toLongLong(), logs.value(7).toLongLong(),
+                                        logs.value(8).toInt(),      logs.value(9).toInt(),
+                                        logs.value(10).toInt()};
+        }
+        found->second.logs.push_back(std::move(log));
+    }
+}
+
+// What changed since the last look, in one transaction. The catalog is derived
+// data: a write that fails (another console holds the lock) is simply lost.
+void LogCatalog::save(CatalogDatabase& database)
+{
+    if (dirty_.empty())
+        return;
+    QSqlDatabase& db = database.database();
+    if (!db.transaction())
+        return;
+    QSqlQuery dropLogs(db);
+    dropLogs.prepare(QStringLiteral("DELETE FROM logs WHERE folder=?"));
+    QSqlQuery dropFolder(db);
+    dropFolder.prepare(QStringLiteral("DELETE FROM folders WHERE path=?"));
+    QSqlQuery putFolder(db);
+    putFolder.prepare(QStringLiteral("INSERT OR REPLACE INTO folders(path, modified_ns) VALUES(?, ?)"));
+    QSqlQuery putLog(db);
+    putLog.prepare(QStringLiteral("INSERT OR REPLACE INTO logs(path, folder, label, sort_key, size, modified_ns, "
+                                  "start_ms, frames, sample_rate, channels, format) "
+                                  "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    for (const std::string& key : dirty_) {
+        dropLogs.addBindValue(bytes(key));
+        dropLogs.exec();
+        const auto found = folders_.find(key);
+        if (found == folders_.end()) {
+            dropFolder.addBindValue(bytes(key));
+            dropFolder.exec();
+            continue;
+        }
+        putFolder.addBindValue(bytes(key));
+        // A racy folder is stored as unread: the next start reads it again.
+        putFolder.addBindValue(QVariant::fromValue(found->second.racy ? int64_t{-1} : found->second.modifiedNs));
+        putFolder.exec();
+        for (size_t done = 0; const LogFile& log : found->second.logs) {
+            if (++done % 1000 == 0)
+                ownWorkGoesOn();
+            const auto facts = facts_.find(log.path);
+            const bool known = facts != facts_.end();
+            putLog.addBindValue(bytes(log.path));
+            putLog.addBindValue(bytes(key));
+            putLog.addBindValue(bytes(log.label));
+            putLog.addBindValue(bytes(log.order));
+            const QVariant none(QMetaType::fromType<qlonglong>());
+            putLog.addBindValue(known ? QVariant::fromValue(facts->second.size) : none);
+            putLog.addBindValue(known ? QVariant::fromValue(facts->second.modifiedNs) : none);
+            putLog.addBindValue(known ? QVariant::fromValue(facts->second.startMs) : none);
+            putLog.addBindValue(known ? QVariant::fromValue(facts->second.frames) : none);
+            putLog.addBindValue(known ? QVariant(facts->second.sampleRate) : none);
+            putLog.addBindValue(known ? QVariant(facts->second.channels) : none);
+            putLog.addBindValue(known ? QVariant(facts->second.format) : none);
+            putLog.exec();
+        }
+    }
+    if (db.commit())
+        dirty_.clear();
+    else
+        db.rollback();
+}
+
+} // namespace tarnveil

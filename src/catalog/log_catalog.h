@@ -1,0 +1,111 @@
+#pragma once
+
+#include "platform/log_folder.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tarnveil {
+
+class CatalogDatabase;
+
+// What placing a log in time found, kept with the size and modification time
+// it was found at: when either changes, the log is read again.
+struct LogFacts {
+    int64_t size = -1;
+    int64_t modifiedNs = -1;
+    int64_t startMs = 0;
+    int64_t frames = 0;
+    int sampleRate = 0;
+    int channels = 0;
+    int format = 0;
+
+    bool known() const { return sampleRate > 0; }
+};
+
+// The outcome of one look at the drive through the catalog.
+struct CatalogLook {
+    // Every log, sorted by listedBefore.
+    std::shared_ptr<const std::vector<LogFile>> rows;
+    // Something changed since the last look.
+    bool changed = false;
+    // False while folders are still to be read or checked: look again soon.
+    bool complete = true;
+    // The dated folder being read ("2025-03"), for a quiet word of progress.
+    std::string reading;
+    // Calls made on the drive (folder reads and stats).
+    int calls = 0;
+    // Notification reaches the log folder (a local file system).
+    bool local = false;
+};
+
+// What the console knows about the logs of one log folder, kept between runs
+// in the catalog's database, and brought up to date by small looks: a folder
+// is read again only when its modification time changed. The log folder and
+// the newest dated folder on each level are looked at on every look; older
+// dated folders one at a time in turn (all at once on a local disk).
+//
+// Used from lane threads, one look at a time (the lock is never taken on the
+// GUI thread). Each look opens the database on its own thread.
+class LogCatalog {
+public:
+    // A look at the drive. A warm start's first look makes no call on the
+    // drive: it hands back the stored list and leaves the checking to
+    // the looks after it. A look at another folder than the last starts over
+    // with that folder's catalog. Throws Failure when the log folder cannot be read.
+    CatalogLook look(const std::filesystem::path& logFolder);
+
+    // Every log the catalog knows of in `logFolder`, sorted by listedBefore;
+    // looks at the drive first when it has not yet (see look()).
+    std::shared_ptr<const std::vector<LogFile>> logs(const std::filesystem::path& logFolder);
+
+    // Reads, in `logFolder`, the dated folders not yet read whose names lead
+    // to `datedPaths` ("2026/06/15/12/", "2026-06-15/12/"): a cold catalog
+    // knows a moment's logs without waiting for the whole archive.
+    void readTowards(const std::filesystem::path& logFolder, const std::vector<std::string>& datedPaths);
+
+    // The facts stored for `path`, if any.
+    std::optional<LogFacts> facts(const std::string& path);
+    void storeFacts(const std::string& path, const LogFacts& facts);
+
+private:
+    struct Folder {
+        int64_t modifiedNs = -1; // as when last read; -1 while never read
+        int64_t checkedAtS = 0;  // when its time was last looked at; 0: not since start
+        // Read within the clock tick of its last change: a change in the same
+        // tick would leave its time as it was, so it is read once more.
+        bool racy = false;
+        std::vector<LogFile> logs;
+    };
+
+    CatalogLook lookLocked(const std::filesystem::path& logFolder);
+    void load(CatalogDatabase& database);
+    void save(CatalogDatabase& database);
+    std::vector<std::string> newestChain() const;
+    std::vector<std::string> children(const std::string& key) const;
+    bool check(const std::string& key, CatalogLook& look);
+    void read(const std::string& key, int64_t modifiedNs, CatalogLook& look);
+    void forget(const std::string& key);
+    std::optional<std::string> nextUnchecked() const;
+    std::optional<std::string> nextToSweep(int64_t nowS);
+    std::shared_ptr<const std::vector<LogFile>> sortedRows() const;
+    std::shared_ptr<const std::vector<LogFile>> rows_ = std::make_shared<const std::vector<LogFile>>();
+
+    std::filesystem::path logFolder_;
+    std::mutex mutex_;
+    bool loaded_ = false;
+    bool changed_ = false;
+    std::map<std::string, Folder> folders_;
+    std::map<std::string, LogFacts> facts_;
+    std::set<std::string> dirty_;
+    std::string sweepAfter_;
+};
+
+} // namespace tarnveil

@@ -1,0 +1,30 @@
+#include "platform/drive_call.h"
+
+namespace tarnveil {
+
+namespace {
+
+thread_local DriveCallWatch* currentWatch = nullptr;
+
+} // namespace
+
+void driveCall()
+{
+    if (currentWatch == nullptr)
+        return;
+    if (currentWatch->dropped.load(std::memory_order_relaxed))
+        throw DriveCallCancelled{};
+    currentWatch->lastCallNs.store(DriveCallWatch::steadyNowNs(), std::memory_order_relaxed);
+}
+
+DriveCallScope::DriveCallScope(DriveCallWatch& watch)
+{
+    currentWatch = &watch;
+}
+
+DriveCallScope::~DriveCallScope()
+{
+    currentWatch = nullptr;
+}
+
+} // namespace tarnveil

@@ -1,0 +1,206 @@
+#include "catalog/catalog_database.h"
+#include "catalog/log_catalog.h"
+#include "share/drive_lane.h"
+#include "support/slow_share.h"
+#include "support/temp_dir.h"
+#include "timeline/catalog_survey.h"
+
+#include <QDateTime>
+#include <QSqlQuery>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+namespace tarnveil::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int Rate = 8000;
+
+// A log of 8 kHz 8-bit mono silence, `seconds` long, its samples a hole in a
+// sparse file: a year of them takes no disk.
+void writeLog(const std::filesystem::path& file, int64_t seconds)
+{
+    std::filesystem::create_directories(file.parent_path());
+    const auto data = static_cast<uint32_t>(seconds * Rate);
+    auto le = [](std::ofstream& out, uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.put(static_cast<char>((value >> (8 * i)) & 0xFF));
+    };
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out << "RIFF";
+        le(out, 36 + data, 4);
+        out << "WAVEfmt ";
+        le(out, 16, 4);
+        le(out, 1, 2);
+        le(out, 1, 2);
+        le(out, Rate, 4);
+        le(out, Rate, 4);
+        le(out, 1, 2);
+        le(out, 8, 2);
+        out << "data";
+        le(out, data, 4);
+    }
+    std::filesystem::resize_file(file, 44 + data);
+}
+
+std::vector<std::string> paths(const std::vector<LogFile>& logs)
+{
+    std::vector<std::string> out;
+    for (const LogFile& log : logs)
+        out.push_back(log.path);
+    return out;
+}
+
+// Looks until the catalog has read and checked every folder.
+std::vector<std::string> lookWhole(LogCatalog& catalog, const std::filesystem::path& folder)
+{
+    CatalogLook look;
+    do
+        look = catalog.look(folder);
+    while (!look.complete);
+    return paths(*look.rows);
+}
+
+int64_t msAt(const char* text)
+{
+    return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate).toMSecsSinceEpoch();
+}
+
+bool contains(const std::vector<std::string>& list, const std::string& item)
+{
+    return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+// A log added, removed, grown or replaced, while the console runs and while it is closed.
+TEST(CatalogTest, FollowsLogsAddedRemovedGrownOrReplacedWhileRunningAndWhileClosed)
+{
+    TempDir logs;
+    writeLog(logs / "2026-06-01_10-00-00.wav", 3600);
+    writeLog(logs / "2026-06-01_11-00-00.wav", 3600);
+    writeLog(logs / "2026/06/01/12/archive.wav", 3600);
+    writeLog(logs / "2026/05/31/23/archive.wav", 3600);
+    std::vector<std::string> listed;
+    {
+        LogCatalog catalog;
+        listed = lookWhole(catalog, logs.path());
+        EXPECT_EQ(listed, (std::vector<std::string>{"2026/05/31/23/archive.wav", "2026-06-01_10-00-00.wav",
+                                                    "2026-06-01_11-00-00.wav", "2026/06/01/12/archive.wav"}));
+        auto heldAt = [&](const char* moment) {
+            const auto spans = surveyCatalog(catalog, logs.path(), msAt(moment), msAt(moment), {});
+            const MomentPlace place = placeMoment(spans, msAt(moment));
+            return place.holder ? spans[*place.holder].name.toStdString() : std::string();
+        };
+        EXPECT_EQ(heldAt("2026-06-01T11:30:00"), "2026-06-01_11-00-00.wav");
+        EXPECT_EQ(heldAt("2026-05-31T23:30:00"), "2026/05/31/23/archive.wav");
+
+        // While it runs: in the newest folders and an older one alike.
+        writeLog(logs / "2026/06/01/13/archive.wav", 60);
+        std::filesystem::remove(logs / "2026-06-01_10-00-00.wav");
+        listed = paths(*catalog.look(logs.path()).rows);
+        EXPECT_TRUE(contains(listed, "2026/06/01/13/archive.wav"));
+        EXPECT_FALSE(contains(listed, "2026-06-01_10-00-00.wav"));
+        EXPECT_EQ(heldAt("2026-06-01T13:00:30"), "2026/06/01/13/archive.wav");
+        EXPECT_EQ(heldAt("2026-06-01T13:30:00"), "");
+        // Grown, and replaced by a shorter log of the same name: what was stored no longer holds.
+        writeLog(logs / "2026/06/01/13/archive.wav", 3600);
+        writeLog(logs / "2026/05/31/23/archive.wav", 60);
+        EXPECT_EQ(heldAt("2026-06-01T13:30:00"), "2026/06/01/13/archive.wav");
+        EXPECT_EQ(heldAt("2026-05-31T23:30:00"), "");
+    }
+    // While it is closed, in an older folder.
+    writeLog(logs / "2026/05/31/22/archive.wav", 3600);
+    std::filesystem::remove_all(logs / "2026/06/01/13");
+    LogCatalog reopened;
+    const CatalogLook warm = reopened.look(logs.path());
+    EXPECT_FALSE(warm.complete);
+    EXPECT_EQ(paths(*warm.rows), listed) << "a warm start shows the stored list";
+    listed = lookWhole(reopened, logs.path());
+    EXPECT_TRUE(contains(listed, "2026/05/31/22/archive.wav"));
+    EXPECT_FALSE(contains(listed, "2026/06/01/13/archive.wav"));
+}
+
+TEST(CatalogTest, ADamagedOrLockedCatalogStillLists)
+{
+    TempDir logs;
+    writeLog(logs / "a.wav", 1);
+    const std::filesystem::path file = catalogFile(logs.path());
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << std::string(4096, 'x');
+    {
+        LogCatalog damaged;
+        EXPECT_EQ(lookWhole(damaged, logs.path()), std::vector<std::string>{"a.wav"});
+    }
+    {
+        LogCatalog rebuilt;
+        EXPECT_FALSE(rebuilt.look(logs.path()).complete) << "the rebuilt catalog was stored";
+    }
+    // Another console holds the catalog locked: this one lists without storing.
+    CatalogDatabase other(file);
+    QSqlQuery lock(other.database());
+    ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    writeLog(logs / "b.wav", 1);
+    LogCatalog locked;
+    EXPECT_EQ(lookWhole(locked, logs.path()), (std::vector<std::string>{"a.wav", "b.wav"}));
+    lock.exec(QStringLiteral("ROLLBACK"));
+}
+
+// A year of hourly logs on a share that answers each call after 2 ms: listed
+// and gone to without "does not answer"; frozen, reported once, and the look
+// it dropped makes no further calls once the share answers.
+TEST(CatalogTest, AYearOnASlowShareListsAndGoesToAMomentAndAFrozenOneIsLeftAlone)
+{
+    if (const std::string why = SlowShare::unavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    TempDir source;
+    const QDateTime first(QDate(2025, 12, 1), QTime(0, 0));
+    for (int hour = 0; hour < 8760; ++hour) {
+        const QString name = first.addSecs(hour * 3600LL).toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss'.wav'"));
+        writeLog(source / name.toStdString(), 3600);
+    }
+    SlowShare share(source.path(), 2ms, SlowShare::Access::ReadOnly);
+    auto catalog = std::make_shared<LogCatalog>();
+    DriveLane lane(1s);
+    std::vector<std::string> failures;
+    auto run = [&](auto work) {
+        std::optional<DriveOutcome<std::invoke_result_t<decltype(work)&>>> got;
+        lane.start("L:\\logger\\logs", work, [&](auto outcome) { got = std::move(outcome); });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return got.has_value(); }, 120000));
+        if (got && got->index() == 1)
+            failures.push_back(std::get<1>(*got).message());
+        return got;
+    };
+
+    bool complete = false;
+    while (!complete && failures.empty()) {
+        const auto look = run([catalog, folder = share.mountPoint()] { return catalog->look(folder); });
+        complete = look && look->index() == 0 && std::get<0>(*look).complete;
+    }
+    const uint64_t before = share.calls();
+    const int64_t moment = QDateTime(QDate(2026, 6, 15), QTime(12, 34, 56)).toMSecsSinceEpoch();
+    const auto survey = run([catalog, folder = share.mountPoint(), moment] {
+        const std::vector<LogSpan> spans = surveyCatalog(*catalog, folder, moment, moment, {});
+        return placeMoment(spans, moment).holder ? spans[*placeMoment(spans, moment).holder].name : QByteArray();
+    });
+    EXPECT_TRUE(failures.empty()) << failures.front();
+    ASSERT_TRUE(survey && survey->index() == 0);
+    EXPECT_EQ(std::get<0>(*survey), "2026-06-15_12-00-00.wav");
+    EXPECT_LT(share.calls() - before, 100u) << "Go To Time opened more than the logs around the moment";
+
+    share.freeze();
+    writeLog(source / "2026-12-01_00-00-00.wav", 60);
+    run([catalog, folder = share.mountPoint()] { return catalog->look(folder); });
+    ASSERT_EQ(failures, std::vector<std::string>{"57 Device I/O error: L:\\logger\\logs does not answer"});
+    share.thaw();
+    QTest::qWait(300);
+    const uint64_t settled = share.calls();
+    QTest::qWait(300);
+    EXPECT_EQ(share.calls(), settled) << "the dropped look went on calling";
+}
+
+} // namespace
+} // namespace tarnveil::test
