@@ -71,7 +71,8 @@ std::vector<LogSpan> surveyCatalog(LogCatalog& catalog, const std::filesystem::p
         std::optional<int64_t> startMs;
         if (const std::optional<LogFacts> stored = catalog.facts(log.path); stored && stored->known())
             startMs = stored->startMs;
-        else if (const std::optional<QDateTime> named = startFromPath(log.path))
+        // Only an estimate to pick the logs worth opening: those opened are placed exactly.
+        else if (const std::optional<QDateTime> named = startFromPath(log.path, QDateTime(), 0))
             startMs = named->toMSecsSinceEpoch();
         if (startMs)
             placed.push_back({&log, startMs});
