@@ -5,6 +5,14 @@
 
 namespace tarnveil {
 
+namespace {
+
+// Dead air does not end at a seam: a logger that takes a moment to start its
+// next log leaves a stretch that still reads as one to whoever listened.
+constexpr int64_t SeamToleranceMs = 1000;
+
+} // namespace
+
 std::vector<SilentStretch> findSilences(const std::vector<ProfiledLog>& logs, double thresholdDbfs,
                                         int64_t minimumMs)
 {
@@ -20,9 +28,8 @@ std::vector<SilentStretch> findSilences(const std::vector<ProfiledLog>& logs, do
             continue;
         const LoudnessProfile& profile = *log.profile;
         const int64_t logEnd = log.span.startMs + profile.lengthMs();
-        // Only a stretch that ran to the end of the log before goes on here;
-        // a seam is seen no finer than one step of the profile.
-        if (open && log.span.startMs - open->endMs > LoudnessProfile::StepMs)
+        // Only a stretch that ran to the end of the log before goes on here.
+        if (open && log.span.startMs - open->endMs > SeamToleranceMs)
             close();
         for (size_t step = 0; step < profile.steps(); ++step) {
             const int64_t stepStart = log.span.startMs + static_cast<int64_t>(step) * LoudnessProfile::StepMs;
