@@ -6,13 +6,13 @@
 #include "timeline/clip_writer.h"
 #include "timeline/log_timeline.h"
 
+#include "hour_programme.h"
+
 #include <benchmark/benchmark.h>
-#include <sndfile.h>
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <vector>
@@ -22,7 +22,6 @@ using namespace tarnveil;
 namespace {
 
 constexpr int Rate = 44100;
-constexpr int64_t HourFrames = int64_t{3600} * Rate;
 const QByteArray LogName = "2026-12-07_14-00-00.wav";
 
 std::filesystem::path benchFolder()
@@ -33,32 +32,10 @@ std::filesystem::path benchFolder()
     return folder;
 }
 
-// A programme that keeps the coders busy: a tone gliding through the hour over low noise.
 std::filesystem::path hourLog()
 {
     const auto file = benchFolder() / "logs" / LogName.toStdString();
-    if (std::filesystem::exists(file) && std::filesystem::file_size(file) > uint64_t(HourFrames) * 4)
-        return file;
-    SF_INFO info{};
-    info.samplerate = Rate;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* out = sf_open(file.c_str(), SFM_WRITE, &info);
-    std::vector<short> block(2 * 4410);
-    uint32_t noise = 1;
-    double phase = 0.0;
-    for (int64_t frame = 0; frame < HourFrames; frame += 4410) {
-        const double hz = 200.0 + 800.0 * static_cast<double>(frame) / HourFrames;
-        for (size_t i = 0; i < 4410; ++i) {
-            phase += 2.0 * M_PI * hz / Rate;
-            noise = noise * 1664525U + 1013904223U;
-            const double hiss = static_cast<double>(noise >> 16) / 65536.0 - 0.5;
-            block[2 * i] = static_cast<short>(9000 * std::sin(phase) + 600 * hiss);
-            block[2 * i + 1] = static_cast<short>(9000 * std::sin(phase * 1.5) - 600 * hiss);
-        }
-        sf_writef_short(out, block.data(), 4410);
-    }
-    sf_close(out);
+    bench::writeHourProgramme(file, Rate, false);
     return file;
 }
 

@@ -7,13 +7,14 @@
 #include "loudness/log_measurement.h"
 #include "loudness/profile_store.h"
 
+#include "hour_programme.h"
+
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <numbers>
 #include <vector>
 
 using namespace tarnveil;
@@ -21,40 +22,16 @@ using namespace tarnveil;
 namespace {
 
 constexpr int Rate = 48000;
-constexpr int64_t HourFrames = int64_t{3600} * Rate;
 constexpr int64_t ChunkFrames = 48000;
 
-// Programme with pauses: a gliding tone over low noise, silent one minute in ten.
+// Programme with pauses, so that the gates have something to leave out.
 std::filesystem::path hourLog()
 {
     const char* tmp = std::getenv("TMPDIR");
     const auto folder = std::filesystem::path(tmp != nullptr ? tmp : "/tmp") / "tarnveil-loudness-bench";
     std::filesystem::create_directories(folder);
     const auto file = folder / "2026-12-07_14-00-00.wav";
-    if (std::filesystem::exists(file) && std::filesystem::file_size(file) > uint64_t(HourFrames) * 4)
-        return file;
-    SF_INFO info{};
-    info.samplerate = Rate;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* out = sf_open(file.c_str(), SFM_WRITE, &info);
-    std::vector<short> block(2 * ChunkFrames);
-    uint32_t noise = 1;
-    double phase = 0.0;
-    for (int64_t frame = 0; frame < HourFrames; frame += ChunkFrames) {
-        const bool pause = (frame / (60 * Rate)) % 10 == 9;
-        const double hz = 200.0 + 800.0 * static_cast<double>(frame) / HourFrames;
-        for (size_t i = 0; i < ChunkFrames; ++i) {
-            phase += 2.0 * std::numbers::pi * hz / Rate;
-            noise = noise * 1664525U + 1013904223U;
-            const double hiss = static_cast<double>(noise >> 16) / 65536.0 - 0.5;
-            const double gain = pause ? 0.0 : 1.0;
-            block[2 * i] = static_cast<short>(gain * (9000 * std::sin(phase) + 600 * hiss));
-            block[2 * i + 1] = static_cast<short>(gain * (9000 * std::sin(phase * 1.5) - 600 * hiss));
-        }
-        sf_writef_short(out, block.data(), ChunkFrames);
-    }
-    sf_close(out);
+    bench::writeHourProgramme(file, Rate, true);
     return file;
 }
 
