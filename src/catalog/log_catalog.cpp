@@ -3,6 +3,7 @@
 #include "catalog/catalog_database.h"
 #include "platform/drive_call.h"
 #include "platform/failure.h"
+#include "platform/modified_time.h"
 
 #include <QSqlQuery>
 #include <QVariant>
@@ -186,7 +187,7 @@ bool LogCatalog::check(const std::string& key, CatalogLook& look)
         forget(key);
         return false;
     }
-    const int64_t modifiedNs = int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec;
+    const int64_t modifiedNs = tarnveil::modifiedNs(info);
     Folder& entry = folders_[key];
     entry.checkedAtS = steadySeconds();
     if (entry.modifiedNs != modifiedNs || entry.racy)

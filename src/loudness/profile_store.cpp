@@ -2,6 +2,7 @@
 
 #include "catalog/catalog_database.h"
 #include "platform/failure.h"
+#include "platform/modified_time.h"
 
 #include <QSqlQuery>
 #include <QVariant>
@@ -58,6 +59,14 @@ double valueOrSilent(const QVariant& value)
     return value.isNull() ? LoudnessProfile::Silent : value.toDouble();
 }
 
+// A profile holds for the log as it was measured: its name, size and time.
+void bindKey(QSqlQuery& query, const LogKey& key)
+{
+    query.addBindValue(QString::fromUtf8(key.name));
+    query.addBindValue(qint64{key.size});
+    query.addBindValue(qint64{key.modifiedNs});
+}
+
 } // namespace
 
 LogKey readLogKey(const std::filesystem::path& logFolder, const QByteArray& name)
@@ -66,8 +75,7 @@ LogKey readLogKey(const std::filesystem::path& logFolder, const QByteArray& name
     struct stat status {};
     if (::stat(file.c_str(), &status) != 0)
         throw fileFailure(errno, file, file.string());
-    return LogKey{name, static_cast<int64_t>(status.st_size),
-                  static_cast<int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
+    return LogKey{name, static_cast<int64_t>(status.st_size), modifiedNs(status)};
 }
 
 ProfileStore::ProfileStore(const std::filesystem::path& logFolder)
@@ -82,9 +90,7 @@ std::optional<LoudnessProfile> ProfileStore::load(const LogKey& key)
     QSqlQuery query(catalog_->database());
     query.prepare(QStringLiteral("SELECT sample_rate, frames, integrated, range, max_peak, momentary, short_term, peak "
                                  "FROM profiles WHERE log = ? AND size = ? AND modified = ?"));
-    query.addBindValue(QString::fromUtf8(key.name));
-    query.addBindValue(qint64{key.size});
-    query.addBindValue(qint64{key.modifiedNs});
+    bindKey(query, key);
     if (!query.exec() || !query.next())
         return std::nullopt;
     LoudnessProfile profile;
@@ -108,9 +114,7 @@ void ProfileStore::save(const LogKey& key, const LoudnessProfile& profile)
     QSqlQuery query(catalog_->database());
     query.prepare(QStringLiteral("INSERT OR REPLACE INTO profiles (log, size, modified, sample_rate, frames, integrated, "
                                  "range, max_peak, momentary, short_term, peak) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    query.addBindValue(QString::fromUtf8(key.name));
-    query.addBindValue(qint64{key.size});
-    query.addBindValue(qint64{key.modifiedNs});
+    bindKey(query, key);
     query.addBindValue(profile.sampleRate);
     query.addBindValue(qint64{profile.frames});
     query.addBindValue(finiteOrNull(profile.integrated));

@@ -2,6 +2,7 @@
 
 #include "platform/drive_call.h"
 #include "platform/failure.h"
+#include "platform/modified_time.h"
 #include "timeline/log_start.h"
 
 #include <sys/stat.h>
@@ -29,7 +30,7 @@ std::optional<LogSpan> placeLog(LogCatalog& catalog, const std::filesystem::path
     driveCall();
     if (::stat((logFolder / log.path).c_str(), &info) != 0)
         return std::nullopt;
-    const int64_t modifiedNs = int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec;
+    const int64_t modifiedNs = tarnveil::modifiedNs(info);
     const std::optional<LogFacts> stored = catalog.facts(log.path);
     const QByteArray name = QByteArray::fromStdString(log.path);
     if (!live && stored && stored->known() && stored->size == info.st_size && stored->modifiedNs == modifiedNs)
