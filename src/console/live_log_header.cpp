@@ -144,9 +144,24 @@ LoggerPlaces LoggerPlaces::of(const DriveMap& drives, const std::string& loggerD
 
 std::string LoggerPlaces::drivePath(const std::string& listedName) const
 {
-    std::string path = loggerDrive + ":\\logger\\logs\\" + listedName;
+    std::string path = logFolderDrivePath() + "\\" + listedName;
     std::replace(path.end() - static_cast<std::ptrdiff_t>(listedName.size()), path.end(), '/', '\\');
     return path;
+}
+
+std::string LoggerPlaces::logFolderDrivePath() const
+{
+    return loggerDrive + ":\\logger\\logs";
+}
+
+std::optional<std::string> LoggerPlaces::listedNameOf(const std::string& drivePath) const
+{
+    const std::string folder = logFolderDrivePath() + "\\";
+    if (!drivePath.starts_with(folder))
+        return std::nullopt;
+    std::string name = drivePath.substr(folder.size());
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return name;
 }
 
 std::filesystem::path LoggerPlaces::file(const std::string& listedName) const

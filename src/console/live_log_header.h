@@ -29,6 +29,11 @@ struct LoggerPlaces {
     std::filesystem::path file(const std::string& listedName) const;
     // The other way: a log file below the log folder as the list names it.
     std::string listedName(const std::filesystem::path& file) const;
+    // The log folder as the operator knows it, "L:\logger\logs", as failures name it.
+    std::string logFolderDrivePath() const;
+    // A drive path below the log folder as the list names it (backslashes
+    // between sub-folders become '/'); std::nullopt for one outside it.
+    std::optional<std::string> listedNameOf(const std::string& drivePath) const;
 };
 
 // Reads the logger's CurFile and, when `selectedLogPath` (a drive path) is the

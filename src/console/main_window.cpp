@@ -511,10 +511,9 @@ void mnuMenu::mnuSilenceReport_Click()
 {
     try {
         const LoggerPlaces places = LoggerPlaces::of(module_);
-        const std::string folder = places.drivePath("");
         // The report window outlives the console; a stretch it plays after the console closed is dropped.
         const QPointer<mnuMenu> console(this);
-        frmSilenceReport::showWindow(places.logFolder, places.curFile, folder.substr(0, folder.size() - 1),
+        frmSilenceReport::showWindow(places.logFolder, places.curFile, places.logFolderDrivePath(),
                                      [console](const QByteArray& name, int32_t positionMs) {
                                          if (console)
                                              runHandler([&] { console->playback().playLogAt(name, positionMs); });

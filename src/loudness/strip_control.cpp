@@ -35,19 +35,15 @@ void StripControl::followOpenLog()
     if (shownPath_.empty())
         return;
     const LoggerPlaces places = LoggerPlaces::of(module_);
-    const std::string folderPath = places.drivePath("");
-    if (!shownPath_.starts_with(folderPath))
+    const std::optional<std::string> name = places.listedNameOf(shownPath_);
+    if (!name)
         return;
-    // The list's name of the log: its drive path below the log folder, '/'
-    // between sub-folders (backslashes are separators in the operator's paths).
-    std::string name = shownPath_.substr(folderPath.size());
-    std::replace(name.begin(), name.end(), '\\', '/');
     if (!service_ || places.logFolder != serviceFolder_) {
         serviceFolder_ = places.logFolder;
-        service_ = std::make_unique<ProfileService>(places.logFolder, folderPath.substr(0, folderPath.size() - 1));
+        service_ = std::make_unique<ProfileService>(places.logFolder, places.logFolderDrivePath());
         connect(service_.get(), &ProfileService::profiled, this, &StripControl::profiled);
     }
-    shownName_ = QByteArray::fromStdString(name);
+    shownName_ = QByteArray::fromStdString(*name);
     service_->request(shownName_, live, true);
     strip_.setProfile(service_->profile(shownName_));
 }

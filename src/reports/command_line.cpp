@@ -137,7 +137,7 @@ int runReport(const Request& request)
     Module1 module(drives);
     ReadSettings(module);
     const LoggerPlaces places = LoggerPlaces::of(module);
-    const std::string place = places.drivePath("");
+    const std::string place = places.logFolderDrivePath();
 
     auto outcome = std::make_shared<Outcome>();
     std::thread([outcome, places, request] {
@@ -159,7 +159,7 @@ int runReport(const Request& request)
     std::unique_lock lock(outcome->mutex);
     while (!outcome->finished.wait_for(lock, std::chrono::milliseconds(200), [&] { return outcome->done; })) {
         if (outcome->control.stuckForMs() > DriveDeadline.count())
-            failAndLeave(Failure(FailureCode::DeviceIoError, place.substr(0, place.size() - 1) + " does not answer")
+            failAndLeave(Failure(FailureCode::DeviceIoError, place + " does not answer")
                              .message());
     }
     if (!outcome->failure.empty())
