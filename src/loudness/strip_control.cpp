@@ -5,6 +5,7 @@
 #include "program/module1.h"
 #include "loudness/loudness_strip.h"
 #include "loudness/profile_service.h"
+#include "platform/failure.h"
 
 #include <algorithm>
 
@@ -28,13 +29,27 @@ void StripControl::followOpenLog()
     const bool live = !state_.SelectedLogPath.empty() && module_.CurrentLogPath == state_.SelectedLogPath;
     if (state_.SelectedLogPath == shownPath_ && live == shownLive_)
         return;
+    std::optional<LoggerPlaces> reached;
+    try {
+        if (!state_.SelectedLogPath.empty())
+            reached = LoggerPlaces::of(module_);
+    } catch (const Failure&) {
+        // The drive letter leads nowhere for now (its link removed): the strip
+        // shows nothing, and the ticks look again until it leads somewhere.
+        if (!shownPath_.empty()) {
+            shownPath_.clear();
+            shownName_.clear();
+            strip_.setProfile(nullptr);
+        }
+        return;
+    }
     shownPath_ = state_.SelectedLogPath;
     shownLive_ = live;
     shownName_.clear();
     strip_.setProfile(nullptr);
-    if (shownPath_.empty())
+    if (!reached)
         return;
-    const LoggerPlaces places = LoggerPlaces::of(module_);
+    const LoggerPlaces& places = *reached;
     const std::optional<std::string> name = places.listedNameOf(shownPath_);
     if (!name)
         return;
