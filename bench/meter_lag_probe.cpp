@@ -17,8 +17,8 @@
 // the first read after the action comes at a random moment within POLL_MS).
 //
 // A captured sample is stamped when its chunk arrived from parec, less the
-// samples after it in the chunk: it is late by parec's own latency (5 ms
-// asked), so a meter that is exactly in time reads a few ms early here.
+// samples after it in the chunk: late by the way to parec, early by up to one
+// of the sink's blocks (parec asks for 5 ms), so a few ms either way.
 #include "components/playback_feed.h"
 #include "components/wave_out.h"
 #include "components/wave_player.h"
@@ -32,11 +32,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
-
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <csignal>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
