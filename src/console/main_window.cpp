@@ -513,7 +513,7 @@ void mnuMenu::mnuSilenceReport_Click()
         const LoggerPlaces places = LoggerPlaces::of(module_);
         // The report window outlives the console; a stretch it plays after the console closed is dropped.
         const QPointer<mnuMenu> console(this);
-        frmSilenceReport::showWindow(places.logFolder, places.curFile, places.logFolderDrivePath(),
+        frmSilenceReport::showWindow(logList_->catalog(), places.logFolder, places.curFile, places.logFolderDrivePath(),
                                      [console](const QByteArray& name, int32_t positionMs) {
                                          if (console)
                                              runHandler([&] { console->playback().playLogAt(name, positionMs); });
