@@ -125,7 +125,7 @@ mnuMenu::mnuMenu(Module1& module) : module_(module)
 
     createControls();
     timeline_ = std::make_unique<TimelineControl>(module_, *this, *playback_, *lblTimeOfDay, logList_->catalog());
-    strip_ = std::make_unique<StripControl>(module_, *this, *loudnessStrip);
+    strip_ = std::make_unique<StripControl>(module_, *this, *loudnessStrip, *timeline_);
     arrangeControls();
     createMenus();
     connectHandlers();

@@ -1,5 +1,7 @@
 #include "loudness/log_measurement.h"
 
+#include "components/log_growth.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -33,6 +35,11 @@ bool LogMeasurement::readOnAs(MeasureControl& control)
 {
     const int64_t chunkFrames = std::max<int64_t>(1, ChunkSamples / file_.channels());
     std::vector<Sample> buffer(static_cast<size_t>(chunkFrames * file_.channels()));
+    if (LogGrowth* growth = file_.growing()) {
+        // What the logger recorded since the last look: nothing else looks for this reader.
+        const DriveCall call(control);
+        growth->refresh();
+    }
     while (!control.cancelled.load(std::memory_order_relaxed)) {
         int64_t got = 0;
         {

@@ -5,13 +5,15 @@
 #include "program/module1.h"
 #include "loudness/loudness_strip.h"
 #include "loudness/profile_service.h"
+#include "timeline/timeline_control.h"
 
 #include <algorithm>
 
 namespace tarnveil {
 
-StripControl::StripControl(Module1& module, const ConsoleState& state, LoudnessStrip& strip)
-    : module_(module), state_(state), strip_(strip)
+StripControl::StripControl(Module1& module, const ConsoleState& state, LoudnessStrip& strip,
+                           const TimelineControl& timeline)
+    : module_(module), state_(state), strip_(strip), timeline_(timeline)
 {
 }
 
@@ -21,6 +23,7 @@ void StripControl::Timer1_Timer()
 {
     strip_.followTrackBar();
     followOpenLog();
+    strip_.setLogStart(timeline_.startOf(shownFile_));
 }
 
 void StripControl::followOpenLog()
@@ -31,6 +34,7 @@ void StripControl::followOpenLog()
     shownPath_ = state_.SelectedLogPath;
     shownLive_ = live;
     shownName_.clear();
+    shownFile_.clear();
     strip_.setProfile(nullptr);
     if (shownPath_.empty())
         return;
@@ -44,6 +48,7 @@ void StripControl::followOpenLog()
         connect(service_.get(), &ProfileService::profiled, this, &StripControl::profiled);
     }
     shownName_ = QByteArray::fromStdString(*name);
+    shownFile_ = places.file(*name);
     service_->request(shownName_, live, true);
     strip_.setProfile(service_->profile(shownName_));
 }
