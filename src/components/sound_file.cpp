@@ -18,6 +18,16 @@ namespace tarnveil {
 namespace {
 // The highest rate sound cards play (768 kHz, as in DXD studio equipment).
 constexpr int MaxSampleRate = 768000;
+
+sf_count_t decode(SNDFILE* handle, float* interleaved, sf_count_t count)
+{
+    return sf_readf_float(handle, interleaved, count);
+}
+
+sf_count_t decode(SNDFILE* handle, int16_t* interleaved, sf_count_t count)
+{
+    return sf_readf_short(handle, interleaved, count);
+}
 } // namespace
 
 SoundFile::SoundFile(const std::filesystem::path& file, Growth growth)
@@ -133,6 +143,34 @@ void SoundFile::reopen()
 
 int64_t SoundFile::read(float* interleaved, int64_t count)
 {
+    return readFrames(interleaved, count);
+}
+
+int64_t SoundFile::read(int16_t* interleaved, int64_t count)
+{
+    return readFrames(interleaved, count);
+}
+
+bool SoundFile::sixteenBitsOrFewer() const
+{
+    switch (info_.format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW:
+    case SF_FORMAT_GSM610:
+    case SF_FORMAT_IMA_ADPCM:
+    case SF_FORMAT_MS_ADPCM:
+        return true;
+    default:
+        return false;
+    }
+}
+
+template <typename Sample>
+int64_t SoundFile::readFrames(Sample* interleaved, int64_t count)
+{
     if (waveGrowth_) {
         // Never past what is wholly recorded: a read that stops inside a frame
         // or a GSM block leaves the decoder out of step with the file.
@@ -147,18 +185,20 @@ int64_t SoundFile::read(float* interleaved, int64_t count)
     return readHandle(interleaved, count);
 }
 
-int64_t SoundFile::readHandle(float* interleaved, int64_t count)
+template <typename Sample>
+int64_t SoundFile::readHandle(Sample* interleaved, int64_t count)
 {
     if (!handle_)
         return 0;
-    const sf_count_t got = sf_readf_float(handle_.get(), interleaved, count);
+    const sf_count_t got = decode(handle_.get(), interleaved, count);
     if (got <= 0)
         return 0;
     position_ += got;
     return got;
 }
 
-int64_t SoundFile::readStream(float* interleaved, int64_t count)
+template <typename Sample>
+int64_t SoundFile::readStream(Sample* interleaved, int64_t count)
 {
     int64_t got = readHandle(interleaved, count);
     if (got < count && streamGrowth_->grownSinceDecoderOpened()) {

@@ -49,6 +49,12 @@ public:
     // Reads up to `count` interleaved frames as floats in -1..1; fewer at the
     // end of the data, 0 past it or when the file can no longer be read.
     int64_t read(float* interleaved, int64_t count);
+    // The same as whole numbers in -32768..32767: exact, and cheaper, for a
+    // file whose samples have 16 bits or fewer (see sixteenBitsOrFewer()).
+    int64_t read(int16_t* interleaved, int64_t count);
+
+    // True when the file's samples fit 16 bits without loss.
+    bool sixteenBitsOrFewer() const;
 
     // Moves the read position; false when the file refuses. Codecs libsndfile
     // cannot seek in (GSM 6.10) are read again from the start.
@@ -64,8 +70,12 @@ public:
 private:
     void openHandle(SF_INFO& info, const std::string& name);
     void reopen();
-    int64_t readStream(float* interleaved, int64_t count);
-    int64_t readHandle(float* interleaved, int64_t count);
+    template <typename Sample>
+    int64_t readFrames(Sample* interleaved, int64_t count);
+    template <typename Sample>
+    int64_t readStream(Sample* interleaved, int64_t count);
+    template <typename Sample>
+    int64_t readHandle(Sample* interleaved, int64_t count);
     bool skip(int64_t frames);
 
     struct SndfileCloser {

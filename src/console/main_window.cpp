@@ -125,7 +125,7 @@ mnuMenu::mnuMenu(Module1& module) : module_(module)
 
     createControls();
     timeline_ = std::make_unique<TimelineControl>(module_, *this, *playback_, *lblTimeOfDay, logList_->catalog());
-    strip_ = std::make_unique<StripControl>(module_, *this, *loudnessStrip);
+    strip_ = std::make_unique<StripControl>(module_, *this, *loudnessStrip, *timeline_);
     arrangeControls();
     createMenus();
     connectHandlers();
@@ -513,7 +513,7 @@ void mnuMenu::mnuSilenceReport_Click()
         const LoggerPlaces places = LoggerPlaces::of(module_);
         // The report window outlives the console; a stretch it plays after the console closed is dropped.
         const QPointer<mnuMenu> console(this);
-        frmSilenceReport::showWindow(places.logFolder, places.curFile, places.logFolderDrivePath(),
+        frmSilenceReport::showWindow(logList_->catalog(), places.logFolder, places.curFile, places.logFolderDrivePath(),
                                      [console](const QByteArray& name, int32_t positionMs) {
                                          if (console)
                                              runHandler([&] { console->playback().playLogAt(name, positionMs); });

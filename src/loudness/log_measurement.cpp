@@ -1,6 +1,9 @@
 #include "loudness/log_measurement.h"
 
+#include "components/log_growth.h"
+
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 namespace tarnveil {
@@ -20,8 +23,23 @@ LogMeasurement::LogMeasurement(const std::filesystem::path& file, bool live)
 
 bool LogMeasurement::readOn(MeasureControl& control)
 {
+    // Samples of 16 bits or fewer are read as they are: libsndfile then only
+    // copies them, and libebur128 scales them as it filters.
+    if (file_.sixteenBitsOrFewer())
+        return readOnAs<int16_t>(control);
+    return readOnAs<float>(control);
+}
+
+template <typename Sample>
+bool LogMeasurement::readOnAs(MeasureControl& control)
+{
     const int64_t chunkFrames = std::max<int64_t>(1, ChunkSamples / file_.channels());
-    std::vector<float> buffer(static_cast<size_t>(chunkFrames * file_.channels()));
+    std::vector<Sample> buffer(static_cast<size_t>(chunkFrames * file_.channels()));
+    if (LogGrowth* growth = file_.growing()) {
+        // What the logger recorded since the last look: nothing else looks for this reader.
+        const DriveCall call(control);
+        growth->refresh();
+    }
     while (!control.cancelled.load(std::memory_order_relaxed)) {
         int64_t got = 0;
         {

@@ -30,6 +30,9 @@ public:
     bool live() const { return live_; }
 
 private:
+    template <typename Sample>
+    bool readOnAs(MeasureControl& control);
+
     SoundFile file_;
     LoudnessMeter meter_;
     bool live_;

@@ -69,6 +69,39 @@ double windowEnergy(const std::vector<double>& energies, int window)
     return sum / window;
 }
 
+void addToLibrary(ebur128_state* state, const float* interleaved, size_t frames)
+{
+    ebur128_add_frames_float(state, interleaved, frames);
+}
+
+void addToLibrary(ebur128_state* state, const int16_t* interleaved, size_t frames)
+{
+    ebur128_add_frames_short(state, interleaved, frames);
+}
+
+// The library's own sample peak is a pass of its own over each channel apart;
+// any channel's highest sample is one pass over the frames as they lie, and
+// over 16-bit samples the compiler makes it a vector loop (see the option on
+// this file).
+double highestSample(const float* samples, int64_t count)
+{
+    float highest = 0;
+    for (int64_t i = 0; i < count; ++i)
+        highest = std::max(highest, std::fabs(samples[i]));
+    return highest;
+}
+
+double highestSample(const int16_t* samples, int64_t count)
+{
+    int16_t highest = 0;
+    int16_t lowest = 0;
+    for (int64_t i = 0; i < count; ++i) {
+        highest = std::max(highest, samples[i]);
+        lowest = std::min(lowest, samples[i]);
+    }
+    return std::max<int>(highest, -lowest) / 32768.0;
+}
+
 } // namespace
 
 int64_t LoudnessProfile::lengthMs() const
@@ -86,7 +119,7 @@ LoudnessMeter::LoudnessMeter(int channels, int sampleRate, const std::vector<int
     if (channels <= 0 || sampleRate < 16)
         throw Failure(FailureCode::InvalidFileFormat, "no loudness can be measured in this format");
     state_.reset(ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate),
-                              EBUR128_MODE_M | EBUR128_MODE_SAMPLE_PEAK));
+                              EBUR128_MODE_M));
     if (!state_)
         throw Failure(FailureCode::OutOfMemory, "measuring loudness");
     for (int channel = 0; channel < channels; ++channel)
@@ -103,15 +136,22 @@ int64_t LoudnessMeter::stepEndFrame(int64_t step) const
 
 void LoudnessMeter::add(const float* interleaved, int64_t frames)
 {
+    addFrames(interleaved, frames);
+}
+
+void LoudnessMeter::add(const int16_t* interleaved, int64_t frames)
+{
+    addFrames(interleaved, frames);
+}
+
+template <typename Sample>
+void LoudnessMeter::addFrames(const Sample* interleaved, int64_t frames)
+{
     while (frames > 0) {
         const int64_t stepEnd = stepEndFrame(static_cast<int64_t>(profile_.steps()));
         const int64_t take = std::min(frames, stepEnd - profile_.frames);
-        ebur128_add_frames_float(state_.get(), interleaved, static_cast<size_t>(take));
-        for (int channel = 0; channel < channels_; ++channel) {
-            double peak = 0;
-            ebur128_prev_sample_peak(state_.get(), static_cast<unsigned>(channel), &peak);
-            stepPeak_ = std::max(stepPeak_, peak);
-        }
+        addToLibrary(state_.get(), interleaved, static_cast<size_t>(take));
+        stepPeak_ = std::max(stepPeak_, highestSample(interleaved, take * channels_));
         profile_.frames += take;
         interleaved += take * channels_;
         frames -= take;

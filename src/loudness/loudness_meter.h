@@ -33,8 +33,9 @@ public:
     LoudnessMeter(const LoudnessMeter&) = delete;
     LoudnessMeter& operator=(const LoudnessMeter&) = delete;
 
-    // Interleaved frames in -1..1, following those added before.
+    // Interleaved frames in -1..1, or in -32768..32767, following those added before.
     void add(const float* interleaved, int64_t frames);
+    void add(const int16_t* interleaved, int64_t frames);
 
     // Closes a last step shorter than 100 ms: the end of a finished log.
     void finish();
@@ -47,6 +48,8 @@ private:
         void operator()(ebur128_state* state) const;
     };
 
+    template <typename Sample>
+    void addFrames(const Sample* interleaved, int64_t frames);
     void closeStep();
     int64_t stepEndFrame(int64_t step) const;
 

@@ -4,6 +4,7 @@
 #include "loudness/silence_defaults.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -192,7 +193,10 @@ bool LoudnessStrip::event(QEvent* event)
         return true;
     }
     const auto step = static_cast<size_t>(ms / LoudnessProfile::StepMs);
-    QString text = positionText(ms);
+    // The moment the operator would hear there; the position until the log's start is known.
+    QString text = logStartMs_ ? QDateTime::fromMSecsSinceEpoch(*logStartMs_ + static_cast<int64_t>(ms))
+                                     .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                               : positionText(ms);
     if (step < profile_->steps())
         text += QStringLiteral("\nshort-term %1\nmomentary %2\npeak %3")
                     .arg(decibelText(profile_->shortTerm[step], "LUFS"),

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace tarnveil {
@@ -25,6 +26,10 @@ public:
 
     // The open log's profile (nullptr: none yet, or no log open).
     void setProfile(std::shared_ptr<const LoudnessProfile> profile);
+    const std::shared_ptr<const LoudnessProfile>& profile() const { return profile_; }
+
+    // When the open log starts, in ms since the epoch, once the console knows.
+    void setLogStart(std::optional<int64_t> startMs) { logStartMs_ = startMs; }
 
     // Redraws when the slider's span or position has moved since the last look.
     void followTrackBar();
@@ -52,6 +57,7 @@ private:
 
     TrackBar& trackBar_;
     std::shared_ptr<const LoudnessProfile> profile_;
+    std::optional<int64_t> logStartMs_;
     std::vector<SilentStretch> silences_; // in milliseconds into the log
     int32_t drawnMin_ = 0;
     int32_t drawnMax_ = 0;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/drive_call.h"
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -14,12 +17,24 @@ namespace tarnveil {
 struct MeasureControl {
     std::atomic<bool> cancelled{false};
     std::atomic<int64_t> callStartedMs{0}; // 0 while no call is in progress
+    // Work of many calls, held as one DriveCall, under a DriveCallScope of
+    // this watch: each call it marks with driveCall() starts the wait anew.
+    DriveCallWatch marked;
+
+    void cancel()
+    {
+        cancelled.store(true);
+        marked.dropped.store(true);
+    }
 
     // How long the call in progress has waited, 0 when there is none.
     int64_t stuckForMs() const
     {
         const int64_t started = callStartedMs.load(std::memory_order_relaxed);
-        return started == 0 ? 0 : nowMs() - started;
+        if (started == 0)
+            return 0;
+        const int64_t lastMarked = marked.lastCallNs.load(std::memory_order_relaxed) / 1'000'000;
+        return nowMs() - std::max(started, lastMarked);
     }
 
     static int64_t nowMs()

@@ -140,7 +140,7 @@ ProfileService::ProfileService(std::filesystem::path logFolder, std::string plac
 ProfileService::~ProfileService()
 {
     std::lock_guard lock(shared_->mutex);
-    shared_->control.cancelled.store(true);
+    shared_->control.cancel();
     shared_->receiver = nullptr;
     shared_->wake.notify_all();
 }
@@ -205,7 +205,7 @@ void ProfileService::watchDeadline()
         stuck = shared_->current;
         pending.swap(shared_->queue);
         liveName = shared_->liveName;
-        shared_->control.cancelled.store(true);
+        shared_->control.cancel();
         shared_->receiver = nullptr;
         shared_->wake.notify_all();
     }

@@ -6,13 +6,15 @@
 #include "loudness/loudness_strip.h"
 #include "loudness/profile_service.h"
 #include "platform/failure.h"
+#include "timeline/timeline_control.h"
 
 #include <algorithm>
 
 namespace tarnveil {
 
-StripControl::StripControl(Module1& module, const ConsoleState& state, LoudnessStrip& strip)
-    : module_(module), state_(state), strip_(strip)
+StripControl::StripControl(Module1& module, const ConsoleState& state, LoudnessStrip& strip,
+                           const TimelineControl& timeline)
+    : module_(module), state_(state), strip_(strip), timeline_(timeline)
 {
 }
 
@@ -22,6 +24,7 @@ void StripControl::Timer1_Timer()
 {
     strip_.followTrackBar();
     followOpenLog();
+    strip_.setLogStart(timeline_.startOf(shownFile_));
 }
 
 void StripControl::followOpenLog()
@@ -39,6 +42,7 @@ void StripControl::followOpenLog()
         if (!shownPath_.empty()) {
             shownPath_.clear();
             shownName_.clear();
+            shownFile_.clear();
             strip_.setProfile(nullptr);
         }
         return;
@@ -46,6 +50,7 @@ void StripControl::followOpenLog()
     shownPath_ = state_.SelectedLogPath;
     shownLive_ = live;
     shownName_.clear();
+    shownFile_.clear();
     strip_.setProfile(nullptr);
     if (!reached)
         return;
@@ -59,6 +64,7 @@ void StripControl::followOpenLog()
         connect(service_.get(), &ProfileService::profiled, this, &StripControl::profiled);
     }
     shownName_ = QByteArray::fromStdString(*name);
+    shownFile_ = places.file(*name);
     service_->request(shownName_, live, true);
     strip_.setProfile(service_->profile(shownName_));
 }

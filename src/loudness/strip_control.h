@@ -13,6 +13,7 @@ struct ConsoleState;
 struct Module1;
 class LoudnessStrip;
 class ProfileService;
+class TimelineControl;
 
 // Keeps the loudness strip on the log the console opened last: asks for its
 // profile before any other (read on as it grows when it is the live log) and
@@ -21,7 +22,8 @@ class StripControl : public QObject {
     Q_OBJECT
 
 public:
-    StripControl(Module1& module, const ConsoleState& state, LoudnessStrip& strip);
+    // `timeline` tells when the open log starts.
+    StripControl(Module1& module, const ConsoleState& state, LoudnessStrip& strip, const TimelineControl& timeline);
     ~StripControl() override;
 
     void Timer1_Timer();
@@ -33,9 +35,11 @@ private:
     Module1& module_;
     const ConsoleState& state_;
     LoudnessStrip& strip_;
+    const TimelineControl& timeline_;
     std::unique_ptr<ProfileService> service_;
     std::filesystem::path serviceFolder_;
     std::string shownPath_;
+    std::filesystem::path shownFile_;
     bool shownLive_ = false;
     QByteArray shownName_;
 };

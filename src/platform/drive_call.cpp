@@ -17,14 +17,14 @@ void driveCall()
     currentWatch->lastCallNs.store(DriveCallWatch::steadyNowNs(), std::memory_order_relaxed);
 }
 
-DriveCallScope::DriveCallScope(DriveCallWatch& watch)
+DriveCallScope::DriveCallScope(DriveCallWatch& watch) : outer_(currentWatch)
 {
     currentWatch = &watch;
 }
 
 DriveCallScope::~DriveCallScope()
 {
-    currentWatch = nullptr;
+    currentWatch = outer_;
 }
 
 } // namespace tarnveil

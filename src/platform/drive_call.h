@@ -42,13 +42,17 @@ inline void ownWorkGoesOn()
     driveCall();
 }
 
-// Puts the calling thread under `watch` for the scope's life.
+// Puts the calling thread under `watch` for the scope's life, and back under
+// the watch it was under before, if any, after.
 class DriveCallScope {
 public:
     explicit DriveCallScope(DriveCallWatch& watch);
     ~DriveCallScope();
     DriveCallScope(const DriveCallScope&) = delete;
     DriveCallScope& operator=(const DriveCallScope&) = delete;
+
+private:
+    DriveCallWatch* outer_;
 };
 
 } // namespace tarnveil

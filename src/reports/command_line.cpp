@@ -144,7 +144,8 @@ int runReport(const Request& request)
         SpanReport report;
         std::string failure;
         try {
-            report = collectSpanReport(places.logFolder, places.curFile, request.fromMs, request.toMs,
+            LogCatalog catalog;
+            report = collectSpanReport(catalog, places.logFolder, places.curFile, request.fromMs, request.toMs,
                                        outcome->control);
         } catch (const std::exception& error) {
             failure = failureFromException(error).message();

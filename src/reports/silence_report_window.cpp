@@ -153,13 +153,15 @@ frmSilenceReport::frmSilenceReport() : QDialog(nullptr)
     connect(lstSilences, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { playStretch(row); });
 }
 
-frmSilenceReport* frmSilenceReport::showWindow(const std::filesystem::path& logFolder,
+frmSilenceReport* frmSilenceReport::showWindow(std::shared_ptr<LogCatalog> catalog,
+                                               const std::filesystem::path& logFolder,
                                                const std::filesystem::path& curFile, const std::string& place,
                                                PlayAt playAt)
 {
     QPointer<frmSilenceReport>& window = openWindow();
     if (!window)
         window = new frmSilenceReport;
+    window->catalog_ = std::move(catalog);
     window->logFolder_ = logFolder;
     window->curFile_ = curFile;
     window->place_ = place;
@@ -183,7 +185,7 @@ void frmSilenceReport::cmdReport_Click()
         lblStatus->setText(QStringLiteral("To must come after From."));
         return;
     }
-    job_ = std::make_unique<SpanReportJob>(logFolder_, curFile_, place_, fromMs, toMs);
+    job_ = std::make_unique<SpanReportJob>(catalog_, logFolder_, curFile_, place_, fromMs, toMs);
     connect(job_.get(), &SpanReportJob::progressed, this, [this](int done, int total) {
         prgMeasuring->setRange(0, std::max(1, total));
         prgMeasuring->setValue(done);

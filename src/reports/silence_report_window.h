@@ -33,9 +33,10 @@ public:
     using PlayAt = std::function<void(const QByteArray& name, int32_t positionMs)>;
 
     // Opens the window (or brings the open one to the front) over the log
-    // folder `logFolder`, which the operator knows as `place`.
-    static frmSilenceReport* showWindow(const std::filesystem::path& logFolder, const std::filesystem::path& curFile,
-                                        const std::string& place, PlayAt playAt);
+    // folder `logFolder`, which the operator knows as `place`, and whose logs
+    // `catalog` knows.
+    static frmSilenceReport* showWindow(std::shared_ptr<LogCatalog> catalog, const std::filesystem::path& logFolder,
+                                        const std::filesystem::path& curFile, const std::string& place, PlayAt playAt);
     static frmSilenceReport* instance();
 
     QDateTimeEdit* txtFrom = nullptr;
@@ -65,6 +66,7 @@ private:
     void stopJob(const QString& status);
     void playStretch(int row);
 
+    std::shared_ptr<LogCatalog> catalog_;
     std::filesystem::path logFolder_;
     std::filesystem::path curFile_;
     std::string place_;

@@ -5,6 +5,7 @@
 #include "loudness/profile_store.h"
 #include "platform/failure.h"
 #include "platform/log_folder.h"
+#include "timeline/catalog_survey.h"
 #include "timeline/log_start.h"
 #include "timeline/log_timeline.h"
 
@@ -40,17 +41,13 @@ bool overlaps(const LogSpan& span, int64_t fromMs, int64_t toMs)
 
 } // namespace
 
-SpanReport collectSpanReport(const std::filesystem::path& logFolder, const std::filesystem::path& curFile,
-                             int64_t fromMs, int64_t toMs, MeasureControl& control,
-                             const std::function<void(size_t done, size_t total)>& progress)
+SpanReport collectSpanReport(LogCatalog& catalog, const std::filesystem::path& logFolder,
+                             const std::filesystem::path& curFile, int64_t fromMs, int64_t toMs,
+                             MeasureControl& control, const std::function<void(size_t done, size_t total)>& progress)
 {
     SpanReport report;
     report.fromMs = fromMs;
     report.toMs = toMs;
-    const std::vector<LogFile> files = [&] {
-        const DriveCall call(control);
-        return listLogs(logFolder);
-    }();
     QByteArray liveName;
     try {
         const DriveCall call(control);
@@ -58,19 +55,24 @@ SpanReport collectSpanReport(const std::filesystem::path& logFolder, const std::
     } catch (const Failure&) {
         // Without a readable CurFile no log counts as live: each is measured as it stands.
     }
-    std::map<QByteArray, QString> shown;
-    std::vector<QByteArray> names;
-    for (const LogFile& file : files) {
-        names.push_back(QByteArray::fromStdString(file.path));
-        shown[names.back()] = QString::fromStdString(file.shown());
-    }
 
-    // The survey is one call here: a share that answers each log slowly can
-    // take longer than one call may, which the catalog's survey avoids.
-    const std::vector<LogSpan> spans = [&] {
+    // The catalog places the logs and looks on the drive only at those around
+    // the span, marking each call, so that a slow share with a big archive
+    // that answers every call is not taken for one that does not answer.
+    std::shared_ptr<const std::vector<LogFile>> files;
+    std::vector<LogSpan> spans;
+    try {
         const DriveCall call(control);
-        return surveyLogs(logFolder, names, liveName);
-    }();
+        const DriveCallScope marking(control.marked);
+        spans = surveyCatalog(catalog, logFolder, fromMs, toMs, liveName);
+        files = catalog.logs(logFolder);
+    } catch (const DriveCallCancelled&) {
+        report.cancelled = true;
+        return report;
+    }
+    std::map<QByteArray, QString> shown;
+    for (const LogFile& file : *files)
+        shown[QByteArray::fromStdString(file.path)] = QString::fromStdString(file.shown());
     for (const LogSpan& span : spans)
         if (overlaps(span, fromMs, toMs))
             report.logs.push_back({{span, nullptr}, shown[span.name], {}});
@@ -79,14 +81,14 @@ SpanReport collectSpanReport(const std::filesystem::path& logFolder, const std::
     std::set<QByteArray> surveyed;
     for (const LogSpan& span : spans)
         surveyed.insert(span.name);
-    for (const QByteArray& name : names) {
+    for (const auto& [name, listed] : shown) {
         if (surveyed.contains(name))
             continue;
         // Unreadable, it offers no time or length of its own: its path alone places it.
         const std::optional<QDateTime> start = startFromPath(name.toStdString(), QDateTime(), 0);
         if (!start || start->toMSecsSinceEpoch() < fromMs || start->toMSecsSinceEpoch() >= toMs)
             continue;
-        ReportedLog unreadable{{LogSpan{}, nullptr}, shown[name], {}};
+        ReportedLog unreadable{{LogSpan{}, nullptr}, listed, {}};
         unreadable.log.span.name = name;
         unreadable.log.span.startMs = start->toMSecsSinceEpoch();
         try {

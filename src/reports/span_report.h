@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalog/log_catalog.h"
 #include "loudness/measure_control.h"
 #include "loudness/silences.h"
 
@@ -29,14 +30,16 @@ struct SpanReport {
     bool cancelled = false;
 };
 
-// Measuring thread: every log in `logFolder` that overlaps fromMs..toMs, its
-// profile from the catalog or measured and stored (the live log, named in
-// `curFile`, is measured as far as it goes, not stored). A log that cannot be
-// read is reported with its failure; one whose start cannot even be told is
-// placed by its name when that holds a date. `progress` hears how many of the
-// logs are done. Throws Failure when the log folder cannot be listed.
-SpanReport collectSpanReport(const std::filesystem::path& logFolder, const std::filesystem::path& curFile,
-                             int64_t fromMs, int64_t toMs, MeasureControl& control,
+// Measuring thread: every log in `logFolder` that overlaps fromMs..toMs, as
+// the catalog places it, its profile from the catalog or measured and stored
+// (the live log, named in `curFile`, is measured as far as it goes, not
+// stored). A log that cannot be read is reported with its failure; one whose
+// start cannot even be told is placed by its name when that holds a date.
+// `progress` hears how many of the logs are done. Throws Failure when the log
+// folder cannot be listed.
+SpanReport collectSpanReport(LogCatalog& catalog, const std::filesystem::path& logFolder,
+                             const std::filesystem::path& curFile, int64_t fromMs, int64_t toMs,
+                             MeasureControl& control,
                              const std::function<void(size_t done, size_t total)>& progress = {});
 
 // The silent stretches of the span, each cut to the span, of at least `minimumMs` there.

@@ -25,14 +25,15 @@ struct SpanReportJob::Shared {
     bool ended = false;
 };
 
-SpanReportJob::SpanReportJob(const std::filesystem::path& logFolder, const std::filesystem::path& curFile,
-                             std::string place, int64_t fromMs, int64_t toMs, QObject* parent)
+SpanReportJob::SpanReportJob(std::shared_ptr<LogCatalog> catalog, const std::filesystem::path& logFolder,
+                             const std::filesystem::path& curFile, std::string place, int64_t fromMs, int64_t toMs,
+                             QObject* parent)
     : QObject(parent), shared_(std::make_shared<Shared>()), place_(std::move(place)), deadlineTimer_(new QTimer(this))
 {
     shared_->receiver = this;
     connect(deadlineTimer_, &QTimer::timeout, this, &SpanReportJob::watchDeadline);
     deadlineTimer_->start(1000);
-    std::thread([shared = shared_, logFolder, curFile, fromMs, toMs] {
+    std::thread([shared = shared_, catalog = std::move(catalog), logFolder, curFile, fromMs, toMs] {
         runAtIdlePriority();
         auto tell = [&shared] {
             if (shared->receiver != nullptr)
@@ -42,12 +43,13 @@ SpanReportJob::SpanReportJob(const std::filesystem::path& logFolder, const std::
         QString failure;
         try {
             report = std::make_shared<SpanReport>(
-                collectSpanReport(logFolder, curFile, fromMs, toMs, shared->control, [&](size_t done, size_t total) {
-                    std::lock_guard lock(shared->mutex);
-                    shared->done = static_cast<int>(done);
-                    shared->total = static_cast<int>(total);
-                    tell();
-                }));
+                collectSpanReport(*catalog, logFolder, curFile, fromMs, toMs, shared->control,
+                                  [&](size_t done, size_t total) {
+                                      std::lock_guard lock(shared->mutex);
+                                      shared->done = static_cast<int>(done);
+                                      shared->total = static_cast<int>(total);
+                                      tell();
+                                  }));
         } catch (const std::exception& error) {
             failure = QString::fromStdString(failureFromException(error).message());
         }
@@ -73,7 +75,7 @@ void SpanReportJob::cancel()
 void SpanReportJob::abandon()
 {
     std::lock_guard lock(shared_->mutex);
-    shared_->control.cancelled.store(true);
+    shared_->control.cancel();
     shared_->receiver = nullptr;
 }
 

@@ -22,8 +22,9 @@ class SpanReportJob : public QObject {
 
 public:
     // `place` names the log folder as the operator knows it ("L:\logger\logs").
-    SpanReportJob(const std::filesystem::path& logFolder, const std::filesystem::path& curFile, std::string place,
-                  int64_t fromMs, int64_t toMs, QObject* parent = nullptr);
+    SpanReportJob(std::shared_ptr<LogCatalog> catalog, const std::filesystem::path& logFolder,
+                  const std::filesystem::path& curFile, std::string place, int64_t fromMs, int64_t toMs,
+                  QObject* parent = nullptr);
     ~SpanReportJob() override;
 
     void cancel();

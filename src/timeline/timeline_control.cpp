@@ -76,6 +76,13 @@ std::optional<QDateTime> TimelineControl::momentAtPosition() const
     return QDateTime::fromMSecsSinceEpoch(openLog_->startMs + player.Position());
 }
 
+std::optional<int64_t> TimelineControl::startOf(const std::filesystem::path& file) const
+{
+    if (!openLog_ || file.empty() || file != probedFile_)
+        return std::nullopt;
+    return openLog_->startMs;
+}
+
 // Learns when the open log starts. The name the player was given is a path on
 // the logger drive; the log's name relative to the log folder carries the
 // dated folders a start may be read from.

@@ -43,6 +43,9 @@ public:
     // The time of day at the play position, when a log is open and its start known.
     std::optional<QDateTime> momentAtPosition() const;
 
+    // When `file` starts (ms since the epoch), if it is the open log and its start is known.
+    std::optional<int64_t> startOf(const std::filesystem::path& file) const;
+
     // Plays the log that holds `moment`, from there; reports a moment no log holds.
     void goTo(const QDateTime& moment);
 

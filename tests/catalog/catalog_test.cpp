@@ -1,5 +1,6 @@
 #include "catalog/catalog_database.h"
 #include "catalog/log_catalog.h"
+#include "reports/span_report.h"
 #include "share/drive_lane.h"
 #include "support/slow_share.h"
 #include "support/temp_dir.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <future>
 
 namespace tarnveil::test {
 namespace {
@@ -190,6 +192,23 @@ TEST(CatalogTest, AYearOnASlowShareListsAndGoesToAMomentAndAFrozenOneIsLeftAlone
     ASSERT_TRUE(survey && survey->index() == 0);
     EXPECT_EQ(std::get<0>(*survey), "2026-06-15_12-00-00.wav");
     EXPECT_LT(share.calls() - before, 100u) << "Go To Time opened more than the logs around the moment";
+
+    // So does a report: once it has measured the log of its span, the same
+    // report again opens that log's stored facts and profile, not the year.
+    auto report = [&, folder = share.mountPoint()] {
+        std::vector<std::string> reported;
+        std::async(std::launch::async, [&] {
+            MeasureControl control;
+            for (const ReportedLog& log :
+                 collectSpanReport(*catalog, folder, folder / "CurFile", moment, moment + 600'000, control).logs)
+                reported.push_back(log.log.span.name.toStdString() + (log.log.profile ? "" : " unmeasured"));
+        }).get();
+        return reported;
+    };
+    EXPECT_EQ(report(), std::vector<std::string>{"2026-06-15_12-00-00.wav"});
+    const uint64_t beforeReport = share.calls();
+    EXPECT_EQ(report(), std::vector<std::string>{"2026-06-15_12-00-00.wav"});
+    EXPECT_LT(share.calls() - beforeReport, 100u) << "the report opened more than the logs around its span";
 
     share.freeze();
     writeLog(source / "2026-12-01_00-00-00.wav", 60);

@@ -11,12 +11,14 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QToolTip>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 namespace tarnveil::test {
 namespace {
@@ -73,6 +75,42 @@ TEST_F(LoudnessConsoleTest, TheStripSeeksWhereItIsClicked)
     ASSERT_TRUE(waitFor([&] { return !stopped.isEmpty() && module.PlayerOpen == 0; }));
     EXPECT_EQ(firstFrameOfLastRun(), int64_t{target} * Rate / 1000);
     EXPECT_EQ(heardPositionFrames().last, int64_t{Seconds} * Rate - 1);
+}
+
+// The live log's strip grows as the logger records, and its tooltip names the
+// moment under the pointer, from the log's start, with the loudness there.
+TEST_F(LoudnessConsoleTest, TheLiveLogsStripGrowsAsItIsRecordedAndNamesTheMomentUnderThePointer)
+{
+    if (!useSoundServer())
+        GTEST_SKIP() << "no sound server";
+    constexpr int Rate = 8000;
+    const auto log = writePositionLog("2026-03-14_09-00-00.wav", 10 * Rate, Rate);
+    const std::string name = ":\\logger\\logs\\2026-03-14_09-00-00.wav";
+    std::vector<uint8_t> curFile(128, 0);
+    curFile[0] = static_cast<uint8_t>(name.size());
+    std::copy(name.begin(), name.end(), curFile.begin() + 2);
+    writeBytes(loggerDir / "logger/CurFile", curFile);
+    mnuMenu& w = openWindow();
+    selectLog("2026-03-14_09-00-00.wav");
+    ASSERT_TRUE(playSelected());
+    auto steps = [&] { return w.loudnessStrip->profile() ? w.loudnessStrip->profile()->steps() : 0; };
+    ASSERT_TRUE(waitFor([&] { return steps() >= 100; }));
+    EXPECT_EQ(steps(), 100U);
+
+    {
+        std::ofstream recording(log, std::ios::binary | std::ios::app);
+        const std::vector<char> tenSeconds(10 * Rate * 4, 1);
+        recording.write(tenSeconds.data(), static_cast<std::streamsize>(tenSeconds.size()));
+    }
+    EXPECT_TRUE(waitFor([&] { return steps() >= 200; })) << steps();
+
+    const QPoint at(w.loudnessStrip->width() / 2, w.loudnessStrip->height() / 2);
+    QHelpEvent help(QEvent::ToolTip, at, w.loudnessStrip->mapToGlobal(at));
+    ASSERT_TRUE(waitFor([&] {
+        QApplication::sendEvent(w.loudnessStrip, &help);
+        return QToolTip::text().startsWith(QStringLiteral("2026-03-14 09:00:"));
+    })) << QToolTip::text().toStdString();
+    EXPECT_TRUE(QToolTip::text().contains(QStringLiteral("short-term"))) << QToolTip::text().toStdString();
 }
 
 // 8 kHz mono 16-bit: a tone, `silentSeconds` of digital silence, a tone.

@@ -30,12 +30,12 @@ struct Piece {
     std::optional<double> dbfs;
 };
 
-void writeLog(const fs::path& file, int channels, const std::vector<Piece>& pieces)
+void writeLog(const fs::path& file, int channels, const std::vector<Piece>& pieces, int format = SF_FORMAT_PCM_24)
 {
     SF_INFO info{};
     info.samplerate = Rate;
     info.channels = channels;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+    info.format = SF_FORMAT_WAV | format;
     SNDFILE* handle = sf_open(file.c_str(), SFM_WRITE, &info);
     ASSERT_NE(handle, nullptr);
     int64_t frame = 0;
@@ -60,6 +60,9 @@ LoudnessProfile measure(const fs::path& file)
     return measurement.profile();
 }
 
+// Logs of 16 bits are measured from whole numbers, others from floats.
+constexpr int SampleFormats[] = {SF_FORMAT_PCM_16, SF_FORMAT_PCM_24};
+
 // The reference tone of EBU Tech 3341: a 1 kHz sine at -23 dBFS in both
 // channels reads -23 LUFS. A mono log counts as heard on both speakers.
 TEST(LoudnessProfile, ReferenceTonesMeasureTheirLevel)
@@ -67,17 +70,19 @@ TEST(LoudnessProfile, ReferenceTonesMeasureTheirLevel)
     TempDir folder;
     for (const double level : {-23.0, -33.0}) {
         for (const int channels : {2, 1}) {
-            SCOPED_TRACE(testing::Message() << level << " dBFS, " << channels << " channels");
-            const fs::path file = folder / "tone.wav";
-            writeLog(file, channels, {{20, level}});
-            const LoudnessProfile profile = measure(file);
-            EXPECT_NEAR(profile.integrated, level, 0.1);
-            EXPECT_NEAR(profile.maxPeak, level, 0.05);
-            EXPECT_NEAR(profile.range, 0, 0.1);
-            ASSERT_EQ(profile.steps(), 200U);
-            EXPECT_NEAR(profile.shortTerm.back(), level, 0.1);
-            EXPECT_NEAR(profile.momentary[100], level, 0.1);
-            EXPECT_NEAR(profile.peak[100], level, 0.05);
+            for (const int format : SampleFormats) {
+                SCOPED_TRACE(testing::Message() << level << " dBFS, " << channels << " channels, format " << format);
+                const fs::path file = folder / "tone.wav";
+                writeLog(file, channels, {{20, level}}, format);
+                const LoudnessProfile profile = measure(file);
+                EXPECT_NEAR(profile.integrated, level, 0.1);
+                EXPECT_NEAR(profile.maxPeak, level, 0.05);
+                EXPECT_NEAR(profile.range, 0, 0.1);
+                ASSERT_EQ(profile.steps(), 200U);
+                EXPECT_NEAR(profile.shortTerm.back(), level, 0.1);
+                EXPECT_NEAR(profile.momentary[100], level, 0.1);
+                EXPECT_NEAR(profile.peak[100], level, 0.05);
+            }
         }
     }
 }
@@ -88,26 +93,30 @@ TEST(LoudnessProfile, ReferenceTonesMeasureTheirLevel)
 TEST(LoudnessProfile, GatedMeasuresAgreeWithTheLibrarysOwn)
 {
     TempDir folder;
-    const fs::path file = folder / "programme.wav";
-    writeLog(file, 2, {{8, -18}, {5, -30}, {6, std::nullopt}, {12, -24}, {4, -41}, {9, -27}, {3, -75}, {7, -21}});
+    for (const int format : SampleFormats) {
+        SCOPED_TRACE(format);
+        const fs::path file = folder / "programme.wav";
+        writeLog(file, 2, {{8, -18}, {5, -30}, {6, std::nullopt}, {12, -24}, {4, -41}, {9, -27}, {3, -75}, {7, -21}},
+                 format);
 
-    SF_INFO info{};
-    SNDFILE* handle = sf_open(file.c_str(), SFM_READ, &info);
-    ASSERT_NE(handle, nullptr);
-    std::vector<float> samples(static_cast<size_t>(info.frames * info.channels));
-    sf_readf_float(handle, samples.data(), info.frames);
-    sf_close(handle);
-    ebur128_state* reference = ebur128_init(2, Rate, EBUR128_MODE_I | EBUR128_MODE_LRA);
-    ebur128_add_frames_float(reference, samples.data(), static_cast<size_t>(info.frames));
-    double integrated = 0, range = 0;
-    ebur128_loudness_global(reference, &integrated);
-    ebur128_loudness_range(reference, &range);
-    ebur128_destroy(&reference);
+        SF_INFO info{};
+        SNDFILE* handle = sf_open(file.c_str(), SFM_READ, &info);
+        ASSERT_NE(handle, nullptr);
+        std::vector<float> samples(static_cast<size_t>(info.frames * info.channels));
+        sf_readf_float(handle, samples.data(), info.frames);
+        sf_close(handle);
+        ebur128_state* reference = ebur128_init(2, Rate, EBUR128_MODE_I | EBUR128_MODE_LRA);
+        ebur128_add_frames_float(reference, samples.data(), static_cast<size_t>(info.frames));
+        double integrated = 0, range = 0;
+        ebur128_loudness_global(reference, &integrated);
+        ebur128_loudness_range(reference, &range);
+        ebur128_destroy(&reference);
 
-    const LoudnessProfile profile = measure(file);
-    EXPECT_NEAR(profile.integrated, integrated, 0.05);
-    EXPECT_NEAR(profile.range, range, 0.05);
-    EXPECT_GT(profile.range, 5.0);
+        const LoudnessProfile profile = measure(file);
+        EXPECT_NEAR(profile.integrated, integrated, 0.05);
+        EXPECT_NEAR(profile.range, range, 0.05);
+        EXPECT_GT(profile.range, 5.0);
+    }
 }
 
 // Silences are found within one step of where they were written: inside a
