@@ -20,7 +20,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QListWidget>
+#include <QListView>
 #include <QPointer>
 #include <QTimer>
 #include <benchmark/benchmark.h>
@@ -206,12 +206,12 @@ void BM_LogListFill(benchmark::State& state)
         serveUntil([&] { return !window->logList().loading(); });
         window->lstLogs->doItemsLayout();
         gui += guiThreadSeconds() - before;
-        if (window->lstLogs->count() != count) {
+        if (window->lstLogs->model()->rowCount() != count) {
             state.SkipWithError("the list does not hold every log");
             break;
         }
     }
-    state.counters["listed"] = window->lstLogs->count();
+    state.counters["listed"] = window->lstLogs->model()->rowCount();
     state.counters["gui_ms"] = benchmark::Counter(gui * 1e3, benchmark::Counter::kAvgIterations);
     state.SetItemsProcessed(state.iterations() * count);
     state.SetLabel(state.range(1) != 0 ? "hour folders" : "flat");
@@ -255,7 +255,7 @@ void BM_LogListUpdateOneLog(benchmark::State& state)
         window->lstLogs->doItemsLayout();
         QObject::disconnect(connection);
         gui += guiThreadSeconds() - before;
-        if (window->lstLogs->count() != count + (added ? 1 : 0)) {
+        if (window->lstLogs->model()->rowCount() != count + (added ? 1 : 0)) {
             state.SkipWithError("the list did not follow");
             break;
         }
@@ -289,7 +289,7 @@ void startUp(benchmark::State& state, bool untilFilled)
         }
         state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         serveUntil([&] { return !window->logList().loading(); });
-        if (window->lstLogs->count() != count)
+        if (window->lstLogs->model()->rowCount() != count)
             state.SkipWithError("the list does not hold every log");
         delete window.data();
         drainEvents();
@@ -396,7 +396,7 @@ struct PlayingConsole {
         module.PlayDevice = static_cast<int16_t>(soundServerDevice());
         window->show();
         serveUntil([this] { return !window->logList().loading(); });
-        window->lstLogs->setCurrentRow(0);
+        window->lstLogs->setCurrentIndex(window->lstLogs->model()->index(0, 0));
         window->playback().cmdPlay_Click();
         QElapsedTimer waited;
         waited.start();

@@ -8,6 +8,8 @@
 // Output: one line per scenario, "scenario ticks worst_ms median_ms".
 
 #include "console/main_window.h"
+#include "loglist/log_list.h"
+#include "loglist/log_list_model.h"
 #include "program/module1.h"
 #include "platform/drive_map.h"
 #include "support/fuse_share.h"
@@ -16,7 +18,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QListWidget>
+#include <QListView>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -114,10 +116,9 @@ bool runUntil(const std::function<bool()>& done, int ms)
 void select(tarnveil::mnuMenu& w, const std::string& rawName)
 {
     const QByteArray raw = QByteArray::fromStdString(rawName);
-    auto* item = new QListWidgetItem(QFile::decodeName(raw));
-    item->setData(Qt::UserRole, raw);
-    w.lstLogs->addItem(item);
-    w.lstLogs->setCurrentItem(item);
+    tarnveil::LogListModel& rows = w.logList().model();
+    rows.fill({QFile::decodeName(raw)}, {raw});
+    w.lstLogs->setCurrentIndex(rows.index(0));
 }
 
 } // namespace

@@ -13,15 +13,16 @@
 
 class QFileSystemWatcher;
 class QLabel;
-class QListWidget;
+class QListView;
 class QTimer;
 
 namespace tarnveil {
 
 struct Module1;
+class LogListModel;
 class WidestNameDelegate;
 
-// Keeps lstLogs in step with the log folder while the console runs. Every look
+// Keeps lstLogs (a view over a LogListModel) in step with the log folder while the console runs. Every look
 // at the folder goes through the catalog on a lane of its own, under the drive
 // deadline; the GUI thread only applies what comes back. Notification starts
 // the looks on local folders (with an hourly look for the older folders); on
@@ -34,7 +35,7 @@ class LogList : public QObject {
 
 public:
     // `readRecording` finds the log being recorded, which the list marks.
-    LogList(Module1& module, QListWidget& list, RecordingReader readRecording);
+    LogList(Module1& module, QListView& list, RecordingReader readRecording);
     ~LogList() override;
 
     // Empties the list and lists the folder afresh; a failure is reported.
@@ -51,6 +52,11 @@ public:
     // Selects the log at `path` (relative to the log folder), once the list
     // shows it: a log the folder has just gained comes with the next look.
     void selectLog(const QByteArray& path);
+
+    // What the list shows, row by row.
+    LogListModel& model() const { return *model_; }
+    // The path of the log selected in the list; null when none is.
+    QByteArray selectedLog() const;
 
     // A reload has been started and its listing or failure has not come yet.
     bool loading() const { return loading_; }
@@ -79,10 +85,12 @@ private:
     void watch(const std::vector<std::filesystem::path>& folders);
     void failed(const Failure& failure, bool loading);
     void pace(const LogListing& listing);
+    void placeProgress();
     bool selectListed(const QByteArray& path);
 
     Module1& module_;
-    QListWidget& list_;
+    QListView& list_;
+    LogListModel* model_;
     WidestNameDelegate* delegate_;
     QFileSystemWatcher* watcher_;
     QTimer* poll_;

@@ -3,13 +3,14 @@
 #include "components/wave_player.h"
 #include "console/playback_control.h"
 #include "loglist/log_list.h"
+#include "loglist/log_list_model.h"
 #include "support/audio_env.h"
 #include "support/wav_fixtures.h"
 #include "windows/error_window.h"
 
 #include <QApplication>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -66,17 +67,14 @@ std::filesystem::path ConsoleTest::writePositionLog(const std::string& name, int
 
 void ConsoleTest::selectLog(const QString& name)
 {
-    const auto found = window->lstLogs->findItems(name, Qt::MatchExactly);
-    ASSERT_EQ(found.size(), 1) << name.toStdString();
-    window->lstLogs->setCurrentItem(found.first());
+    const int row = static_cast<int>(window->logList().model().names().indexOf(name));
+    ASSERT_GE(row, 0) << name.toStdString();
+    window->lstLogs->setCurrentIndex(window->logList().model().index(row));
 }
 
 QStringList ConsoleTest::listedLogs() const
 {
-    QStringList names;
-    for (int i = 0; i < window->lstLogs->count(); ++i)
-        names << window->lstLogs->item(i)->text();
-    return names;
+    return window->logList().model().names();
 }
 
 QString ConsoleTest::errorMessage()

@@ -1,7 +1,10 @@
 #include "share/share_console.h"
 
+#include "loglist/log_list.h"
+#include "loglist/log_list_model.h"
+
 #include <QFile>
-#include <QListWidget>
+#include <QListView>
 
 namespace tarnveil::test {
 
@@ -31,10 +34,9 @@ FuseShare& ShareConsoleTest::putLogFolderOnShare(const std::string& name)
 void ShareConsoleTest::listAndSelect(const std::string& rawName)
 {
     const QByteArray raw = QByteArray::fromStdString(rawName);
-    auto* item = new QListWidgetItem(QFile::decodeName(raw));
-    item->setData(Qt::UserRole, raw);
-    window->lstLogs->addItem(item);
-    window->lstLogs->setCurrentItem(item);
+    LogListModel& rows = window->logList().model();
+    rows.fill({QFile::decodeName(raw)}, {raw});
+    window->lstLogs->setCurrentIndex(rows.index(0));
 }
 
 } // namespace tarnveil::test
