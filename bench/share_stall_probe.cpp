@@ -115,9 +115,8 @@ bool runUntil(const std::function<bool()>& done, int ms)
 
 void select(tarnveil::mnuMenu& w, const std::string& rawName)
 {
-    const QByteArray raw = QByteArray::fromStdString(rawName);
     tarnveil::LogListModel& rows = w.logList().model();
-    rows.fill({QFile::decodeName(raw)}, {raw});
+    rows.fill(std::make_shared<const tarnveil::LogRows>(tarnveil::LogRows{tarnveil::LogFile{rawName, {}, {}}}));
     w.lstLogs->setCurrentIndex(rows.index(0));
 }
 

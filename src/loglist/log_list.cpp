@@ -52,7 +52,6 @@ LogList::LogList(Module1& module, QListView& list, RecordingReader readRecording
       settle_(new QTimer(this)),
       progress_(new QLabel(list.viewport())),
       catalog_(std::make_shared<LogCatalog>()),
-      rows_(std::make_shared<const LogRows>()),
       readRecording_(readRecording)
 {
     // The rows come sorted from the listing; one size for all keeps the layout
@@ -79,8 +78,7 @@ LogList::~LogList() = default;
 
 void LogList::reload()
 {
-    model_->fill({}, {});
-    releaseOwnedInBackground(std::exchange(rows_, std::make_shared<const LogRows>()));
+    releaseOwnedInBackground(model_->fill(std::make_shared<const LogRows>()));
     lastReported_.reset();
     look(true);
 }
@@ -107,7 +105,7 @@ void LogList::look(bool loading)
     // Everything the look needs goes with it by value: it may outlive the window.
     lane_.start(
         folder,
-        [drives = module_.drives, drive, catalog = catalog_, readRecording = readRecording_, before = rows_,
+        [drives = module_.drives, drive, catalog = catalog_, readRecording = readRecording_, before = model_->sharedRows(),
          keep = playing_.isEmpty() ? std::vector<std::string>{} : std::vector<std::string>{playing_.toStdString()},
          running] {
             struct Done {
@@ -204,12 +202,8 @@ void LogList::setPlaying(const QByteArray& path)
 
 void LogList::apply(LogListing listing)
 {
-    if (listing.rebuild)
-        rebuild(listing);
-    else
-        applyEdits(listing);
     // A hundred thousand names are not freed on the GUI thread.
-    releaseOwnedInBackground(std::exchange(rows_, std::move(listing.rows)));
+    releaseOwnedInBackground(listing.rebuild ? rebuild(listing) : applyEdits(listing));
     watch(listing.watch);
     module_.ListIndex = model_->rowCount();
     if (!pendingSelection_.isNull() && selectListed(pendingSelection_))
@@ -217,16 +211,19 @@ void LogList::apply(LogListing listing)
 }
 
 // A refill: the operator's place is taken by path before and found again after.
-void LogList::rebuild(const LogListing& listing)
+std::shared_ptr<const LogRows> LogList::rebuild(const LogListing& listing)
 {
     const QByteArray current = pathOf(list_.currentIndex());
     const QByteArray selected = selectedLog();
     const QByteArray top = pathOf(list_.indexAt(QPoint(0, 0)));
 
     const bool wasEmpty = model_->rowCount() == 0;
-    model_->fill(listing.addedText, listing.addedPath);
-    delegate_->setWidest(widestNameWidth(list_.fontMetrics(), listing.addedText));
-    if (!listing.addedText.isEmpty())
+    std::shared_ptr<const LogRows> before = model_->fill(listing.rows);
+    WidestName widest(list_.fontMetrics());
+    for (const LogFile& log : *listing.rows)
+        widest.add(log.shown());
+    delegate_->setWidest(widest.width());
+    if (!listing.rows->empty())
         module_.TimeText = listing.rows->back().shown();
 
     if (const int row = model_->rowOf(current); row >= 0)
@@ -236,18 +233,23 @@ void LogList::rebuild(const LogListing& listing)
     if (const int row = model_->rowOf(top); row >= 0)
         list_.scrollTo(model_->index(row), QAbstractItemView::PositionAtTop);
     announceFill_ = wasEmpty;
+    return before;
 }
 
 // Row edits: the selection and the current row follow their logs by
 // themselves; the view keeps its offset, so the log on top is put back there.
-void LogList::applyEdits(const LogListing& listing)
+std::shared_ptr<const LogRows> LogList::applyEdits(const LogListing& listing)
 {
     const QPersistentModelIndex top = list_.indexAt(QPoint(0, 0));
     const int topRow = top.row();
-    model_->edit(listing.removed, listing.added, listing.addedText, listing.addedPath);
-    delegate_->setWidest(std::max(delegate_->widest(), widestNameWidth(list_.fontMetrics(), listing.addedText)));
+    std::shared_ptr<const LogRows> before = model_->edit(listing.rows, listing.removed, listing.added);
+    WidestName widest(list_.fontMetrics());
+    for (const int row : listing.added)
+        widest.add((*listing.rows)[static_cast<size_t>(row)].shown());
+    delegate_->setWidest(std::max(delegate_->widest(), widest.width()));
     if (top.isValid() && top.row() != topRow)
         list_.scrollTo(top, QAbstractItemView::PositionAtTop);
+    return before;
 }
 
 void LogList::watch(const std::vector<std::filesystem::path>& folders)

@@ -80,8 +80,8 @@ protected:
 private:
     void look(bool loading);
     void apply(LogListing listing);
-    void applyEdits(const LogListing& listing);
-    void rebuild(const LogListing& listing);
+    std::shared_ptr<const LogRows> applyEdits(const LogListing& listing);
+    std::shared_ptr<const LogRows> rebuild(const LogListing& listing);
     void watch(const std::vector<std::filesystem::path>& folders);
     void failed(const Failure& failure, bool loading);
     void pace(const LogListing& listing);
@@ -98,7 +98,6 @@ private:
     QLabel* progress_;
     DriveLane lane_;
     std::shared_ptr<LogCatalog> catalog_;
-    std::shared_ptr<const LogRows> rows_;
     // Set while a look's thread runs, cleared by the thread when it returns.
     std::shared_ptr<std::atomic<bool>> lookRunning_;
     bool loading_ = false;

@@ -3,7 +3,6 @@
 #include "components/wave_player.h"
 #include "console/playback_control.h"
 #include "loglist/log_list.h"
-#include "loglist/log_list_model.h"
 #include "support/audio_env.h"
 #include "support/wav_fixtures.h"
 #include "windows/error_window.h"
@@ -67,14 +66,18 @@ std::filesystem::path ConsoleTest::writePositionLog(const std::string& name, int
 
 void ConsoleTest::selectLog(const QString& name)
 {
-    const int row = static_cast<int>(window->logList().model().names().indexOf(name));
+    const int row = static_cast<int>(listedLogs().indexOf(name));
     ASSERT_GE(row, 0) << name.toStdString();
-    window->lstLogs->setCurrentIndex(window->logList().model().index(row));
+    window->lstLogs->setCurrentIndex(window->lstLogs->model()->index(row, 0));
 }
 
 QStringList ConsoleTest::listedLogs() const
 {
-    return window->logList().model().names();
+    QStringList names;
+    const QAbstractItemModel& rows = *window->lstLogs->model();
+    for (int row = 0; row < rows.rowCount(); ++row)
+        names << rows.index(row, 0).data().toString();
+    return names;
 }
 
 QString ConsoleTest::errorMessage()

@@ -3,7 +3,6 @@
 #include "loglist/log_list.h"
 #include "loglist/log_list_model.h"
 
-#include <QFile>
 #include <QListView>
 
 namespace tarnveil::test {
@@ -33,9 +32,8 @@ FuseShare& ShareConsoleTest::putLogFolderOnShare(const std::string& name)
 
 void ShareConsoleTest::listAndSelect(const std::string& rawName)
 {
-    const QByteArray raw = QByteArray::fromStdString(rawName);
     LogListModel& rows = window->logList().model();
-    rows.fill({QFile::decodeName(raw)}, {raw});
+    rows.fill(std::make_shared<const LogRows>(LogRows{LogFile{rawName, {}, {}}}));
     window->lstLogs->setCurrentIndex(rows.index(0));
 }
 
