@@ -15,12 +15,15 @@
 #include "console/playback_control.h"
 #include "console/range_control.h"
 #include "loglist/log_list.h"
+#include "loglist/log_list_model.h"
+#include "loglist/widest_name_delegate.h"
 #include "platform/drive_map.h"
 #include "platform/log_folder.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QListView>
+#include <QListWidget>
 #include <QPointer>
 #include <QTimer>
 #include <benchmark/benchmark.h>
@@ -267,6 +270,66 @@ void BM_LogListUpdateOneLog(benchmark::State& state)
     drainEvents();
 }
 BENCHMARK(BM_LogListUpdateOneLog)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// The list filled once the names are known, until it has been laid out:
+// the console's model (the rows handed over whole, the widest name measured),
+// and as its peer in the same run an item widget filled one item per name
+// from names already made text, as the console filled lstLogs before.
+void BM_ListFillFromNames(benchmark::State& state)
+{
+    const int count = static_cast<int>(state.range(0));
+    const bool items = state.range(1) != 0;
+    auto rows = std::make_shared<LogRows>();
+    QList<QString> names;
+    QList<QByteArray> paths;
+    for (int i = 0; i < count; ++i) {
+        rows->push_back(LogFile{logName(i), {}, {}});
+        names.push_back(QString::fromStdString(logName(i)));
+        paths.push_back(names.back().toUtf8());
+    }
+    QListWidget widget;
+    QListView view;
+    LogListModel model;
+    view.setModel(&model);
+    auto* delegate = new WidestNameDelegate(&view);
+    for (QListView* list : {static_cast<QListView*>(&widget), &view}) {
+        list->setUniformItemSizes(true);
+        list->resize(300, 240);
+        list->show();
+    }
+    auto* widgetDelegate = new WidestNameDelegate(&widget);
+    widget.setItemDelegate(widgetDelegate);
+    for (auto _ : state) {
+        if (items) {
+            widget.clear();
+            widget.addItems(names);
+            const QSignalBlocker quiet(widget.model());
+            for (int row = 0; row < count; ++row)
+                widget.item(row)->setData(Qt::UserRole, paths[row]);
+            WidestName widest(widget.fontMetrics());
+            for (const LogFile& log : *rows)
+                widest.add(log.shown());
+            widgetDelegate->setWidest(widest.width());
+            widget.doItemsLayout();
+        } else {
+            model.fill(rows);
+            WidestName widest(view.fontMetrics());
+            for (const LogFile& log : *rows)
+                widest.add(log.shown());
+            delegate->setWidest(widest.width());
+            view.doItemsLayout();
+        }
+        state.PauseTiming();
+        if (items)
+            widget.clear();
+        else
+            model.fill(std::make_shared<const LogRows>());
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    state.SetLabel(items ? "item widget (before)" : "model");
+}
+BENCHMARK(BM_ListFillFromNames)->Args({100000, 0})->Args({100000, 1})->Unit(benchmark::kMillisecond);
 
 // From constructing the console (settings, controls, the load step) until the
 // first paint of the shown window has been handled; `filled`: until the list
