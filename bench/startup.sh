@@ -94,7 +94,7 @@ for logset in ${LOGSETS:-1000 32767 100000 8760h}; do
         CONSOLE_PID=$!
         visible="" filled=""
         while [[ -z $filled ]]; do
-            read -r -t 30 line <&3 || { echo "startup.sh: no word from the console" >&2; exit 1; }
+            read -r -t 30 line <&3 || { echo "startup.sh: no word from ${binaries[b]} (run $i)" >&2; exit 1; }
             now=$EPOCHREALTIME
             case $line in
             MapNotify*) [[ -n $visible ]] || visible=$now ;;

@@ -232,7 +232,8 @@ std::shared_ptr<const LogRows> LogList::rebuild(const LogListing& listing)
         list_.selectionModel()->select(model_->index(row), QItemSelectionModel::Select);
     if (const int row = model_->rowOf(top); row >= 0)
         list_.scrollTo(model_->index(row), QAbstractItemView::PositionAtTop);
-    announceFill_ = wasEmpty;
+    // A refill before the first paint must not cancel its announcement.
+    announceFill_ = announceFill_ || wasEmpty;
     return before;
 }
 
