@@ -22,14 +22,14 @@ struct Module1;
 class LogListModel;
 class WidestNameDelegate;
 
-// Keeps lstLogs (a view over a LogListModel) in step with the log folder while the console runs. Every look
-// at the folder goes through the catalog on a lane of its own, under the drive
-// deadline; the GUI thread only applies what comes back. Notification starts
-// the looks on local folders (with an hourly look for the older folders); on
-// shares, where notification never arrives, a poll every few seconds does.
-// While the catalog is still reading the archive, looks follow each other and
-// the list says quietly how far it has come. Selection, current item and
-// scroll position survive each update. GUI thread only.
+// Keeps lstLogs, a view over a LogListModel, in step with the log folder while
+// the console runs. Every look at the folder goes through the catalog on a lane
+// of its own, under the drive deadline; the GUI thread only applies what comes
+// back. Notification starts the looks on local folders (with an hourly look
+// for the older folders); on shares, where notification never arrives, a poll
+// every few seconds does. While the catalog is still reading the archive, looks
+// follow each other and the list says quietly how far it has come. Selection,
+// current row and scroll position survive each update. GUI thread only.
 class LogList : public QObject {
     Q_OBJECT
 
@@ -55,8 +55,6 @@ public:
 
     // What the list shows, row by row.
     LogListModel& model() const { return *model_; }
-    // The path of the log selected in the list; null when none is.
-    QByteArray selectedLog() const;
 
     // A reload has been started and its listing or failure has not come yet.
     bool loading() const { return loading_; }
@@ -86,6 +84,7 @@ private:
     void failed(const Failure& failure, bool loading);
     void pace(const LogListing& listing);
     void placeProgress();
+    QByteArray selectedLog() const;
     bool selectListed(const QByteArray& path);
 
     Module1& module_;
