@@ -116,8 +116,10 @@ bool runUntil(const std::function<bool()>& done, int ms)
 void select(tarnveil::mnuMenu& w, const std::string& rawName)
 {
     tarnveil::LogListModel& rows = w.logList().model();
-    rows.fill(std::make_shared<const tarnveil::LogRows>(tarnveil::LogRows{tarnveil::LogFile{rawName, {}, {}}}));
-    w.lstLogs->setCurrentIndex(rows.index(0));
+    auto listed = std::make_shared<tarnveil::LogRows>(rows.rows());
+    listed->push_back(tarnveil::LogFile{rawName, {}, {}});
+    rows.fill(std::move(listed));
+    w.lstLogs->setCurrentIndex(rows.index(rows.rowCount() - 1));
 }
 
 } // namespace

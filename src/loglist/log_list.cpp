@@ -102,10 +102,11 @@ void LogList::look(bool loading)
     const std::string drive = module_.LoggerDrive;
     auto running = std::make_shared<std::atomic<bool>>(true);
     lookRunning_ = running;
+    lookedFrom_ = model_->sharedRows();
     // Everything the look needs goes with it by value: it may outlive the window.
     lane_.start(
         folder,
-        [drives = module_.drives, drive, catalog = catalog_, readRecording = readRecording_, before = model_->sharedRows(),
+        [drives = module_.drives, drive, catalog = catalog_, readRecording = readRecording_, before = lookedFrom_,
          keep = playing_.isEmpty() ? std::vector<std::string>{} : std::vector<std::string>{playing_.toStdString()},
          running] {
             struct Done {
@@ -202,8 +203,12 @@ void LogList::setPlaying(const QByteArray& path)
 
 void LogList::apply(LogListing listing)
 {
+    // Edits fit only the rows they were worked out from; a list refilled
+    // since the look began is refilled again.
+    const bool refill = listing.rebuild || lookedFrom_ != model_->sharedRows();
+    lookedFrom_.reset();
     // A hundred thousand names are not freed on the GUI thread.
-    releaseOwnedInBackground(listing.rebuild ? rebuild(listing) : applyEdits(listing));
+    releaseOwnedInBackground(refill ? rebuild(listing) : applyEdits(listing));
     watch(listing.watch);
     module_.ListIndex = model_->rowCount();
     if (!pendingSelection_.isNull() && selectListed(pendingSelection_))

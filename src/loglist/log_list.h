@@ -97,6 +97,8 @@ private:
     QLabel* progress_;
     DriveLane lane_;
     std::shared_ptr<LogCatalog> catalog_;
+    // The rows the last look compares the folder with.
+    std::shared_ptr<const LogRows> lookedFrom_;
     // Set while a look's thread runs, cleared by the thread when it returns.
     std::shared_ptr<std::atomic<bool>> lookRunning_;
     bool loading_ = false;

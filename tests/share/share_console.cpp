@@ -33,8 +33,10 @@ FuseShare& ShareConsoleTest::putLogFolderOnShare(const std::string& name)
 void ShareConsoleTest::listAndSelect(const std::string& rawName)
 {
     LogListModel& rows = window->logList().model();
-    rows.fill(std::make_shared<const LogRows>(LogRows{LogFile{rawName, {}, {}}}));
-    window->lstLogs->setCurrentIndex(rows.index(0));
+    auto listed = std::make_shared<LogRows>(rows.rows());
+    listed->push_back(LogFile{rawName, {}, {}});
+    rows.fill(std::move(listed));
+    window->lstLogs->setCurrentIndex(rows.index(rows.rowCount() - 1));
 }
 
 } // namespace tarnveil::test
