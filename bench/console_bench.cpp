@@ -15,11 +15,14 @@
 #include "console/playback_control.h"
 #include "console/range_control.h"
 #include "loglist/log_list.h"
+#include "loglist/log_list_model.h"
+#include "loglist/widest_name_delegate.h"
 #include "platform/drive_map.h"
 #include "platform/log_folder.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QListView>
 #include <QListWidget>
 #include <QPointer>
 #include <QTimer>
@@ -206,12 +209,12 @@ void BM_LogListFill(benchmark::State& state)
         serveUntil([&] { return !window->logList().loading(); });
         window->lstLogs->doItemsLayout();
         gui += guiThreadSeconds() - before;
-        if (window->lstLogs->count() != count) {
+        if (window->lstLogs->model()->rowCount() != count) {
             state.SkipWithError("the list does not hold every log");
             break;
         }
     }
-    state.counters["listed"] = window->lstLogs->count();
+    state.counters["listed"] = window->lstLogs->model()->rowCount();
     state.counters["gui_ms"] = benchmark::Counter(gui * 1e3, benchmark::Counter::kAvgIterations);
     state.SetItemsProcessed(state.iterations() * count);
     state.SetLabel(state.range(1) != 0 ? "hour folders" : "flat");
@@ -255,7 +258,7 @@ void BM_LogListUpdateOneLog(benchmark::State& state)
         window->lstLogs->doItemsLayout();
         QObject::disconnect(connection);
         gui += guiThreadSeconds() - before;
-        if (window->lstLogs->count() != count + (added ? 1 : 0)) {
+        if (window->lstLogs->model()->rowCount() != count + (added ? 1 : 0)) {
             state.SkipWithError("the list did not follow");
             break;
         }
@@ -267,6 +270,66 @@ void BM_LogListUpdateOneLog(benchmark::State& state)
     drainEvents();
 }
 BENCHMARK(BM_LogListUpdateOneLog)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// The list filled once the names are known, until it has been laid out:
+// the console's model (the rows handed over whole, the widest name measured),
+// and as its peer in the same run an item widget filled one item per name
+// from names already made text, as the console filled lstLogs before.
+void BM_ListFillFromNames(benchmark::State& state)
+{
+    const int count = static_cast<int>(state.range(0));
+    const bool items = state.range(1) != 0;
+    auto rows = std::make_shared<LogRows>();
+    QList<QString> names;
+    QList<QByteArray> paths;
+    for (int i = 0; i < count; ++i) {
+        rows->push_back(LogFile{logName(i), {}, {}});
+        names.push_back(QString::fromStdString(logName(i)));
+        paths.push_back(names.back().toUtf8());
+    }
+    QListWidget widget;
+    QListView view;
+    LogListModel model;
+    view.setModel(&model);
+    auto* delegate = new WidestNameDelegate(&view);
+    for (QListView* list : {static_cast<QListView*>(&widget), &view}) {
+        list->setUniformItemSizes(true);
+        list->resize(300, 240);
+        list->show();
+    }
+    auto* widgetDelegate = new WidestNameDelegate(&widget);
+    widget.setItemDelegate(widgetDelegate);
+    for (auto _ : state) {
+        if (items) {
+            widget.clear();
+            widget.addItems(names);
+            const QSignalBlocker quiet(widget.model());
+            for (int row = 0; row < count; ++row)
+                widget.item(row)->setData(Qt::UserRole, paths[row]);
+            WidestName widest(widget.fontMetrics());
+            for (const LogFile& log : *rows)
+                widest.add(log.shown());
+            widgetDelegate->setWidest(widest.width());
+            widget.doItemsLayout();
+        } else {
+            model.fill(rows);
+            WidestName widest(view.fontMetrics());
+            for (const LogFile& log : *rows)
+                widest.add(log.shown());
+            delegate->setWidest(widest.width());
+            view.doItemsLayout();
+        }
+        state.PauseTiming();
+        if (items)
+            widget.clear();
+        else
+            model.fill(std::make_shared<const LogRows>());
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    state.SetLabel(items ? "item widget (before)" : "model");
+}
+BENCHMARK(BM_ListFillFromNames)->Args({100000, 0})->Args({100000, 1})->Unit(benchmark::kMillisecond);
 
 // From constructing the console (settings, controls, the load step) until the
 // first paint of the shown window has been handled; `filled`: until the list
@@ -289,7 +352,7 @@ void startUp(benchmark::State& state, bool untilFilled)
         }
         state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         serveUntil([&] { return !window->logList().loading(); });
-        if (window->lstLogs->count() != count)
+        if (window->lstLogs->model()->rowCount() != count)
             state.SkipWithError("the list does not hold every log");
         delete window.data();
         drainEvents();
@@ -396,7 +459,7 @@ struct PlayingConsole {
         module.PlayDevice = static_cast<int16_t>(soundServerDevice());
         window->show();
         serveUntil([this] { return !window->logList().loading(); });
-        window->lstLogs->setCurrentRow(0);
+        window->lstLogs->setCurrentIndex(window->lstLogs->model()->index(0, 0));
         window->playback().cmdPlay_Click();
         QElapsedTimer waited;
         waited.start();

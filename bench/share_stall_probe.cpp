@@ -8,6 +8,8 @@
 // Output: one line per scenario, "scenario ticks worst_ms median_ms".
 
 #include "console/main_window.h"
+#include "loglist/log_list.h"
+#include "loglist/log_list_model.h"
 #include "program/module1.h"
 #include "platform/drive_map.h"
 #include "support/fuse_share.h"
@@ -16,7 +18,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QListWidget>
+#include <QListView>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -113,11 +115,11 @@ bool runUntil(const std::function<bool()>& done, int ms)
 
 void select(tarnveil::mnuMenu& w, const std::string& rawName)
 {
-    const QByteArray raw = QByteArray::fromStdString(rawName);
-    auto* item = new QListWidgetItem(QFile::decodeName(raw));
-    item->setData(Qt::UserRole, raw);
-    w.lstLogs->addItem(item);
-    w.lstLogs->setCurrentItem(item);
+    tarnveil::LogListModel& rows = w.logList().model();
+    auto listed = std::make_shared<tarnveil::LogRows>(rows.rows());
+    listed->push_back(tarnveil::LogFile{rawName, {}, {}});
+    rows.fill(std::move(listed));
+    w.lstLogs->setCurrentIndex(rows.index(rows.rowCount() - 1));
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build=(cmake g++ pkg-config qt6-base-dev libqt6sql6-sqlite libsndfile1-dev portaudio19-dev libsamplerate0-dev
-       libebur128-dev
+       libebur128-dev libsqlite3-dev
        libgtest-dev libgmock-dev libbenchmark-dev libfuse3-dev
        dpkg-dev)
 # The tests play through a real sound server with a null sink, on a headless display;

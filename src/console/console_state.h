@@ -8,12 +8,13 @@
 #include <string>
 
 class QLabel;
-class QListWidget;
+class QListView;
 class QPushButton;
 class QRadioButton;
 
 namespace tarnveil {
 
+class LogListModel;
 class TrackBar;
 class WavePlayer;
 
@@ -30,7 +31,9 @@ inline constexpr std::size_t RangeOptionCount = 6;
 
 // The controls the console logic drives; owned by the main window.
 struct ConsoleControls {
-    QListWidget* lstLogs = nullptr;
+    QListView* lstLogs = nullptr;
+    // What lstLogs shows: each row's listed name and path below the log folder.
+    const LogListModel* logRows = nullptr;
     QPushButton* cmdPlay = nullptr;
     QPushButton* cmdPause = nullptr;
     QPushButton* cmdStop = nullptr;

@@ -30,7 +30,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -208,10 +208,11 @@ void mnuMenu::createControls()
 
     cmdClose = makeButton(this, "cmdClose", QStringLiteral("&Close"), QString());
 
-    lstLogs = new QListWidget(this);
+    lstLogs = new QListView(this);
     lstLogs->setObjectName(QStringLiteral("lstLogs"));
     lstLogs->setSelectionMode(QAbstractItemView::SingleSelection);
     logList_ = std::make_unique<LogList>(module_, *lstLogs, &readLiveLogName);
+    logRows = &logList_->model();
 
     cmdStop = makeButton(this, "cmdStop", QStringLiteral("&Stop"), QStringLiteral("Stops playback"));
     setButtonColour(cmdStop, colours::StopButton);

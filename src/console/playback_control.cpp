@@ -7,12 +7,13 @@
 #include "console/live_log_header.h"
 #include "console/log_opening.h"
 #include "console/newest_growing_log.h"
+#include "loglist/log_list_model.h"
 #include "program/module1.h"
 #include "platform/drive_map.h"
 #include "windows/error_window.h"
 
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -61,17 +62,12 @@ void PlaybackControl::takeRangeFromOptions()
 
 void PlaybackControl::playLogAt(const QByteArray& rawFileName, int32_t positionMs)
 {
-    QListWidget& list = *controls_.lstLogs;
-    QListWidgetItem* entry = nullptr;
-    for (int i = 0; i < list.count() && entry == nullptr; ++i) {
-        if (list.item(i)->data(Qt::UserRole).toByteArray() == rawFileName)
-            entry = list.item(i);
-    }
-    if (entry == nullptr) {
+    const int row = controls_.logRows->rowOf(rawFileName);
+    if (row < 0) {
         frmError::report(QStringLiteral("Wave file does not exist or has been damaged"));
         return;
     }
-    list.setCurrentItem(entry);
+    controls_.lstLogs->setCurrentIndex(controls_.logRows->index(row));
     takeRangeFromOptions();
     try {
         openSelectedLog(positionMs);
@@ -82,7 +78,7 @@ void PlaybackControl::playLogAt(const QByteArray& rawFileName, int32_t positionM
 
 void PlaybackControl::PlayFile()
 {
-    if (controls_.lstLogs->selectedItems().isEmpty()) {
+    if (!controls_.lstLogs->selectionModel()->hasSelection()) {
         frmError::report(QStringLiteral("No Log Selected"));
         return;
     }
@@ -106,13 +102,13 @@ void PlaybackControl::openSelectedLog(std::optional<int32_t> startMs)
 
     // The list keeps each log's name as the folder gave it, so a name that is
     // not valid text still opens the right file.
-    const QListWidgetItem* selected = controls_.lstLogs->selectedItems().constFirst();
-    const std::string listedName = selected->data(Qt::UserRole).toByteArray().toStdString();
+    const QModelIndex selected = controls_.lstLogs->selectionModel()->selectedIndexes().constFirst();
+    const std::string listedName = selected.data(Qt::UserRole).toByteArray().toStdString();
     const LoggerPlaces places = LoggerPlaces::of(module_);
     state_.SelectedLogPath = places.drivePath(listedName);
 
     const std::filesystem::path file = places.file(listedName);
-    const bool newestListed = controls_.lstLogs->row(selected) == controls_.lstLogs->count() - 1;
+    const bool newestListed = selected.row() == controls_.logRows->rowCount() - 1;
     openLane_.start(
         state_.SelectedLogPath,
         [places, path = state_.SelectedLogPath, file, newestListed] { return openLog(places, path, file, newestListed); },

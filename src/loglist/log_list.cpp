@@ -1,5 +1,6 @@
 #include "loglist/log_list.h"
 
+#include "loglist/log_list_model.h"
 #include "loglist/widest_name_delegate.h"
 #include "program/module1.h"
 #include "windows/error_window.h"
@@ -9,9 +10,8 @@
 #include <QFile>
 #include <QFileSystemWatcher>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QLoggingCategory>
-#include <QSet>
 #include <QTimer>
 
 #include <algorithm>
@@ -35,38 +35,28 @@ constexpr int LocalSweepMs = 3'600'000;
 // console makes at most one call a second.
 constexpr int PollMsPerCall = 1000;
 
-QByteArray pathOf(const QListWidgetItem* item)
+QByteArray pathOf(const QModelIndex& index)
 {
-    return item != nullptr ? item->data(Qt::UserRole).toByteArray() : QByteArray();
-}
-
-// The row of the log at `path` in `rows`, or -1.
-int rowOf(const LogRows& rows, const QByteArray& path)
-{
-    if (path.isNull())
-        return -1;
-    const std::string wanted = path.toStdString();
-    const auto found = std::find_if(rows.begin(), rows.end(), [&](const LogFile& log) { return log.path == wanted; });
-    return found == rows.end() ? -1 : static_cast<int>(found - rows.begin());
+    return index.data(Qt::UserRole).toByteArray();
 }
 
 } // namespace
 
-LogList::LogList(Module1& module, QListWidget& list, RecordingReader readRecording)
+LogList::LogList(Module1& module, QListView& list, RecordingReader readRecording)
     : module_(module),
       list_(list),
+      model_(new LogListModel(&list)),
       delegate_(new WidestNameDelegate(&list)),
       watcher_(new QFileSystemWatcher(this)),
       poll_(new QTimer(this)),
       settle_(new QTimer(this)),
       progress_(new QLabel(list.viewport())),
       catalog_(std::make_shared<LogCatalog>()),
-      rows_(std::make_shared<const LogRows>()),
       readRecording_(readRecording)
 {
     // The rows come sorted from the listing; one size for all keeps the layout
     // of a long list as cheap as that of a short one.
-    list_.setSortingEnabled(false);
+    list_.setModel(model_);
     list_.setUniformItemSizes(true);
     list_.setItemDelegate(delegate_);
     list_.viewport()->installEventFilter(this);
@@ -88,8 +78,7 @@ LogList::~LogList() = default;
 
 void LogList::reload()
 {
-    list_.clear();
-    releaseOwnedInBackground(std::exchange(rows_, std::make_shared<const LogRows>()));
+    releaseOwnedInBackground(model_->fill(std::make_shared<const LogRows>()));
     lastReported_.reset();
     look(true);
 }
@@ -113,10 +102,11 @@ void LogList::look(bool loading)
     const std::string drive = module_.LoggerDrive;
     auto running = std::make_shared<std::atomic<bool>>(true);
     lookRunning_ = running;
+    lookedFrom_ = model_->sharedRows();
     // Everything the look needs goes with it by value: it may outlive the window.
     lane_.start(
         folder,
-        [drives = module_.drives, drive, catalog = catalog_, readRecording = readRecording_, before = rows_,
+        [drives = module_.drives, drive, catalog = catalog_, readRecording = readRecording_, before = lookedFrom_,
          keep = playing_.isEmpty() ? std::vector<std::string>{} : std::vector<std::string>{playing_.toStdString()},
          running] {
             struct Done {
@@ -152,8 +142,7 @@ void LogList::pace(const LogListing& listing)
         progress_->setText(listing.reading.empty()
                                ? QStringLiteral("Reading the archive")
                                : QStringLiteral("Reading the archive: %1").arg(QString::fromStdString(listing.reading)));
-        progress_->adjustSize();
-        progress_->move(0, list_.viewport()->height() - progress_->height());
+        placeProgress();
         progress_->show();
         QTimer::singleShot(0, this, [this] { runHandler([this] { refresh(); }); });
         return;
@@ -167,6 +156,19 @@ void LogList::pace(const LogListing& listing)
         poll_->start(std::max(PollIntervalMs, listing.calls * PollMsPerCall));
 }
 
+// Across the foot of the list, whatever the list's size.
+void LogList::placeProgress()
+{
+    const int height = progress_->sizeHint().height();
+    progress_->setGeometry(0, list_.viewport()->height() - height, list_.viewport()->width(), height);
+}
+
+QByteArray LogList::selectedLog() const
+{
+    const QModelIndexList selected = list_.selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? QByteArray() : pathOf(selected.constFirst());
+}
+
 void LogList::selectLog(const QByteArray& path)
 {
     pendingSelection_.clear();
@@ -178,12 +180,12 @@ void LogList::selectLog(const QByteArray& path)
 
 bool LogList::selectListed(const QByteArray& path)
 {
-    const int row = rowOf(*rows_, path);
-    if (row < 0 || row >= list_.count())
+    const int row = model_->rowOf(path);
+    if (row < 0)
         return false;
-    QListWidgetItem* item = list_.item(row);
-    list_.setCurrentItem(item);
-    list_.scrollToItem(item);
+    const QModelIndex index = model_->index(row);
+    list_.setCurrentIndex(index);
+    list_.scrollTo(index);
     return true;
 }
 
@@ -201,71 +203,59 @@ void LogList::setPlaying(const QByteArray& path)
 
 void LogList::apply(LogListing listing)
 {
-    if (listing.rebuild)
-        rebuild(listing);
-    else
-        applyEdits(listing);
+    // Edits fit only the rows they were worked out from; a list refilled
+    // since the look began is refilled again.
+    const bool refill = listing.rebuild || lookedFrom_ != model_->sharedRows();
+    lookedFrom_.reset();
     // A hundred thousand names are not freed on the GUI thread.
-    releaseOwnedInBackground(std::exchange(rows_, std::move(listing.rows)));
+    releaseOwnedInBackground(refill ? rebuild(listing) : applyEdits(listing));
     watch(listing.watch);
-    module_.ListIndex = list_.count();
+    module_.ListIndex = model_->rowCount();
     if (!pendingSelection_.isNull() && selectListed(pendingSelection_))
         pendingSelection_.clear();
 }
 
-void LogList::rebuild(const LogListing& listing)
+// A refill: the operator's place is taken by path before and found again after.
+std::shared_ptr<const LogRows> LogList::rebuild(const LogListing& listing)
 {
-    const QByteArray current = pathOf(list_.currentItem());
-    QSet<QByteArray> selected;
-    for (const QListWidgetItem* item : list_.selectedItems())
-        selected.insert(pathOf(item));
-    const QByteArray top = pathOf(list_.itemAt(0, 0));
+    const QByteArray current = pathOf(list_.currentIndex());
+    const QByteArray selected = selectedLog();
+    const QByteArray top = pathOf(list_.indexAt(QPoint(0, 0)));
 
-    const bool wasEmpty = list_.count() == 0;
-    list_.clear();
-    // One insertion for all rows; the item data goes in without a change
-    // signal per row, which nothing shown depends on.
-    list_.addItems(listing.addedText);
-    {
-        const QSignalBlocker quiet(list_.model());
-        for (int row = 0; row < list_.count(); ++row)
-            list_.item(row)->setData(Qt::UserRole, listing.addedPath[row]);
-    }
-    delegate_->setWidest(widestNameWidth(list_.fontMetrics(), listing.addedText));
-    if (!listing.addedText.isEmpty())
+    const bool wasEmpty = model_->rowCount() == 0;
+    std::shared_ptr<const LogRows> before = model_->fill(listing.rows);
+    WidestName widest(list_.fontMetrics());
+    for (const LogFile& log : *listing.rows)
+        widest.add(log.shown());
+    delegate_->setWidest(widest.width());
+    if (!listing.rows->empty())
         module_.TimeText = listing.rows->back().shown();
 
-    const LogRows& rows = *listing.rows;
-    if (const int row = rowOf(rows, current); row >= 0)
-        list_.setCurrentRow(row, QItemSelectionModel::NoUpdate);
-    for (const QByteArray& path : selected) {
-        if (const int row = rowOf(rows, path); row >= 0)
-            list_.item(row)->setSelected(true);
-    }
-    if (const int row = rowOf(rows, top); row >= 0)
-        list_.scrollToItem(list_.item(row), QAbstractItemView::PositionAtTop);
-    announceFill_ = wasEmpty;
+    if (const int row = model_->rowOf(current); row >= 0)
+        list_.selectionModel()->setCurrentIndex(model_->index(row), QItemSelectionModel::NoUpdate);
+    if (const int row = model_->rowOf(selected); row >= 0)
+        list_.selectionModel()->select(model_->index(row), QItemSelectionModel::Select);
+    if (const int row = model_->rowOf(top); row >= 0)
+        list_.scrollTo(model_->index(row), QAbstractItemView::PositionAtTop);
+    // A refill before the first paint must not cancel its announcement.
+    announceFill_ = announceFill_ || wasEmpty;
+    return before;
 }
 
-void LogList::applyEdits(const LogListing& listing)
+// Row edits: the selection and the current row follow their logs by
+// themselves; the view keeps its offset, so the log on top is put back there.
+std::shared_ptr<const LogRows> LogList::applyEdits(const LogListing& listing)
 {
-    QListWidgetItem* top = list_.itemAt(0, 0);
-    const int topRow = top != nullptr ? list_.row(top) : -1;
-    for (auto row = listing.removed.rbegin(); row != listing.removed.rend(); ++row) {
-        QListWidgetItem* item = list_.takeItem(*row);
-        if (item == top)
-            top = nullptr;
-        delete item;
-    }
-    for (size_t i = 0; i < listing.added.size(); ++i) {
-        auto* item = new QListWidgetItem(listing.addedText[static_cast<qsizetype>(i)]);
-        item->setData(Qt::UserRole, listing.addedPath[static_cast<qsizetype>(i)]);
-        list_.insertItem(listing.added[i], item);
-    }
-    delegate_->setWidest(std::max(delegate_->widest(), widestNameWidth(list_.fontMetrics(), listing.addedText)));
-    // The rows above the first one shown may have changed: the same log stays on top.
-    if (top != nullptr && list_.row(top) != topRow)
-        list_.scrollToItem(top, QAbstractItemView::PositionAtTop);
+    const QPersistentModelIndex top = list_.indexAt(QPoint(0, 0));
+    const int topRow = top.row();
+    std::shared_ptr<const LogRows> before = model_->edit(listing.rows, listing.removed, listing.added);
+    WidestName widest(list_.fontMetrics());
+    for (const int row : listing.added)
+        widest.add((*listing.rows)[static_cast<size_t>(row)].shown());
+    delegate_->setWidest(std::max(delegate_->widest(), widest.width()));
+    if (top.isValid() && top.row() != topRow)
+        list_.scrollTo(top, QAbstractItemView::PositionAtTop);
+    return before;
 }
 
 void LogList::watch(const std::vector<std::filesystem::path>& folders)
@@ -301,9 +291,11 @@ void LogList::failed(const Failure& failure, bool loading)
 
 bool LogList::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == list_.viewport() && event->type() == QEvent::Resize)
+        placeProgress();
     if (announceFill_ && watched == list_.viewport() && event->type() == QEvent::Paint) {
         announceFill_ = false;
-        qCInfo(lcLogList, "log list filled: %d logs", static_cast<int>(list_.count()));
+        qCInfo(lcLogList, "log list filled: %d logs", model_->rowCount());
     }
     return QObject::eventFilter(watched, event);
 }

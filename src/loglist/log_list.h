@@ -13,28 +13,29 @@
 
 class QFileSystemWatcher;
 class QLabel;
-class QListWidget;
+class QListView;
 class QTimer;
 
 namespace tarnveil {
 
 struct Module1;
+class LogListModel;
 class WidestNameDelegate;
 
-// Keeps lstLogs in step with the log folder while the console runs. Every look
-// at the folder goes through the catalog on a lane of its own, under the drive
-// deadline; the GUI thread only applies what comes back. Notification starts
-// the looks on local folders (with an hourly look for the older folders); on
-// shares, where notification never arrives, a poll every few seconds does.
-// While the catalog is still reading the archive, looks follow each other and
-// the list says quietly how far it has come. Selection, current item and
-// scroll position survive each update. GUI thread only.
+// Keeps lstLogs, a view over a LogListModel, in step with the log folder while
+// the console runs. Every look at the folder goes through the catalog on a lane
+// of its own, under the drive deadline; the GUI thread only applies what comes
+// back. Notification starts the looks on local folders (with an hourly look
+// for the older folders); on shares, where notification never arrives, a poll
+// every few seconds does. While the catalog is still reading the archive, looks
+// follow each other and the list says quietly how far it has come. Selection,
+// current row and scroll position survive each update. GUI thread only.
 class LogList : public QObject {
     Q_OBJECT
 
 public:
     // `readRecording` finds the log being recorded, which the list marks.
-    LogList(Module1& module, QListWidget& list, RecordingReader readRecording);
+    LogList(Module1& module, QListView& list, RecordingReader readRecording);
     ~LogList() override;
 
     // Empties the list and lists the folder afresh; a failure is reported.
@@ -51,6 +52,9 @@ public:
     // Selects the log at `path` (relative to the log folder), once the list
     // shows it: a log the folder has just gained comes with the next look.
     void selectLog(const QByteArray& path);
+
+    // What the list shows, row by row.
+    LogListModel& model() const { return *model_; }
 
     // A reload has been started and its listing or failure has not come yet.
     bool loading() const { return loading_; }
@@ -74,15 +78,18 @@ protected:
 private:
     void look(bool loading);
     void apply(LogListing listing);
-    void applyEdits(const LogListing& listing);
-    void rebuild(const LogListing& listing);
+    std::shared_ptr<const LogRows> applyEdits(const LogListing& listing);
+    std::shared_ptr<const LogRows> rebuild(const LogListing& listing);
     void watch(const std::vector<std::filesystem::path>& folders);
     void failed(const Failure& failure, bool loading);
     void pace(const LogListing& listing);
+    void placeProgress();
+    QByteArray selectedLog() const;
     bool selectListed(const QByteArray& path);
 
     Module1& module_;
-    QListWidget& list_;
+    QListView& list_;
+    LogListModel* model_;
     WidestNameDelegate* delegate_;
     QFileSystemWatcher* watcher_;
     QTimer* poll_;
@@ -90,7 +97,8 @@ private:
     QLabel* progress_;
     DriveLane lane_;
     std::shared_ptr<LogCatalog> catalog_;
-    std::shared_ptr<const LogRows> rows_;
+    // The rows the last look compares the folder with.
+    std::shared_ptr<const LogRows> lookedFrom_;
     // Set while a look's thread runs, cleared by the thread when it returns.
     std::shared_ptr<std::atomic<bool>> lookRunning_;
     bool loading_ = false;

@@ -3,8 +3,6 @@
 #include "platform/drive_call.h"
 #include "platform/failure.h"
 
-#include <QFile>
-
 #include <algorithm>
 
 namespace tarnveil {
@@ -47,6 +45,12 @@ LogListing takeListing(const DriveMap& drives, const std::string& drive, LogCata
         listing.rows = std::move(before);
         return listing;
     }
+    // The first listing is the catalog's list as it is.
+    if (old.empty()) {
+        listing.rows = look.rows;
+        listing.rebuild = true;
+        return listing;
+    }
     auto now = std::make_shared<LogRows>(*look.rows);
 
     // One walk along both sorted lists gives the edits.
@@ -79,22 +83,10 @@ LogListing takeListing(const DriveMap& drives, const std::string& drive, LogCata
     // Each single insertion shifts every row below it; past a few hundred a
     // refill is cheaper.
     constexpr size_t RebuildAbove = 256;
-    if (old.empty() || listing.added.size() > RebuildAbove) {
+    if (listing.added.size() > RebuildAbove) {
         listing.rebuild = true;
         listing.removed.clear();
-        listing.added.resize(rows.size());
-        for (size_t row = 0; row < rows.size(); ++row)
-            listing.added[row] = static_cast<int>(row);
-    }
-
-    listing.addedText.reserve(static_cast<qsizetype>(listing.added.size()));
-    listing.addedPath.reserve(static_cast<qsizetype>(listing.added.size()));
-    for (const int row : listing.added) {
-        if (row % 4096 == 0)
-            ownWorkGoesOn();
-        const LogFile& log = rows[static_cast<size_t>(row)];
-        listing.addedText.push_back(QFile::decodeName(QByteArray::fromStdString(log.shown())));
-        listing.addedPath.push_back(QByteArray::fromStdString(log.path));
+        listing.added.clear();
     }
     listing.rows = std::make_shared<const LogRows>(std::move(rows));
     return listing;

@@ -1,12 +1,11 @@
 #pragma once
 
 #include "catalog/log_catalog.h"
+#include "loglist/log_list_model.h"
 #include "platform/drive_map.h"
 #include "platform/log_folder.h"
 
 #include <QByteArray>
-#include <QList>
-#include <QString>
 
 #include <filesystem>
 #include <memory>
@@ -15,24 +14,18 @@
 
 namespace tarnveil {
 
-// The logs lstLogs holds, row by row.
-using LogRows = std::vector<LogFile>;
-
 // One look at the log folder, taken on a lane's thread and handed to the GUI
 // thread: what the list must become, and the edits that take it there from
 // the rows it held when the look began.
 struct LogListing {
     std::shared_ptr<const LogRows> rows;
     // Many changes at once (the first listing above all): the list is refilled
-    // whole, `added` naming every row, rather than edited row by row.
+    // whole rather than edited row by row.
     bool rebuild = false;
     // Rows of the old list to remove, ascending.
     std::vector<int> removed;
-    // Rows of the new list to insert once the removals are made, ascending,
-    // with their text and item data ready.
+    // Rows of the new list to insert once the removals are made, ascending.
     std::vector<int> added;
-    QList<QString> addedText;
-    QList<QByteArray> addedPath;
     // Notification reaches these folders (a local file system); empty on a share.
     std::vector<std::filesystem::path> watch;
     // What the catalog's look said: whether to look again at once, what it

@@ -1,9 +1,9 @@
 #include "loglist/widest_name_delegate.h"
 
+#include <QFile>
 #include <QFontMetrics>
-#include <QHash>
 
-#include <array>
+#include <algorithm>
 
 namespace tarnveil {
 
@@ -33,36 +33,52 @@ void WidestNameDelegate::initStyleOption(QStyleOptionViewItem* option, const QMo
         option->text.append(RecordingMark);
 }
 
-int widestNameWidth(const QFontMetrics& metrics, const QList<QString>& names)
+WidestName::WidestName(const QFontMetrics& metrics) : metrics_(metrics)
 {
-    std::array<int, 128> ascii{};
-    for (size_t c = 0; c < ascii.size(); ++c)
-        ascii[c] = metrics.horizontalAdvance(QChar(static_cast<char16_t>(c)));
-    QHash<char16_t, int> other;
+    for (size_t c = 0; c < ascii_.size(); ++c)
+        ascii_[c] = metrics.horizontalAdvance(QChar(static_cast<char16_t>(c)));
+}
 
-    int widestSum = 0;
-    const QString* widestName = nullptr;
-    for (const QString& name : names) {
-        int sum = 0;
-        for (const QChar c : name) {
-            const char16_t code = c.unicode();
-            if (code < ascii.size()) {
-                sum += ascii[code];
-            } else {
-                auto found = other.find(code);
-                if (found == other.end())
-                    found = other.insert(code, metrics.horizontalAdvance(c));
-                sum += *found;
-            }
+void WidestName::add(const std::string& name)
+{
+    int sum = 0;
+    for (const char c : name) {
+        const auto code = static_cast<unsigned char>(c);
+        if (code >= ascii_.size()) {
+            // Beyond ASCII the bytes are decoded, and each character counted.
+            sum = advance(QFile::decodeName(QByteArray::fromStdString(name)));
+            break;
         }
-        if (sum > widestSum || widestName == nullptr) {
-            widestSum = sum;
-            widestName = &name;
+        sum += ascii_[code];
+    }
+    if (sum > widestSum_ || widest_ == nullptr) {
+        widestSum_ = sum;
+        widest_ = &name;
+    }
+}
+
+int WidestName::advance(QStringView text)
+{
+    int sum = 0;
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (code < ascii_.size()) {
+            sum += ascii_[code];
+        } else {
+            auto found = other_.find(code);
+            if (found == other_.end())
+                found = other_.insert(code, metrics_.horizontalAdvance(c));
+            sum += *found;
         }
     }
-    if (widestName == nullptr)
+    return sum;
+}
+
+int WidestName::width() const
+{
+    if (widest_ == nullptr)
         return 0;
-    return std::max(widestSum, metrics.horizontalAdvance(*widestName));
+    return std::max(widestSum_, metrics_.horizontalAdvance(QFile::decodeName(QByteArray::fromStdString(*widest_))));
 }
 
 } // namespace tarnveil

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QHash>
 #include <QStyledItemDelegate>
+
+#include <array>
+#include <string>
 
 class QFontMetrics;
 
@@ -36,10 +40,26 @@ private:
     QByteArray recording_;
 };
 
-// The width of the widest of `names` in `metrics`, without shaping each name:
+// The width of the widest of the names it is given, without shaping each:
 // character advances are summed from a table, and the name that comes out
 // widest is measured exactly. Kerning only narrows a name, so the sum is a
 // safe bound for the rest.
-int widestNameWidth(const QFontMetrics& metrics, const QList<QString>& names);
+class WidestName {
+public:
+    explicit WidestName(const QFontMetrics& metrics);
+
+    // A name as the folder gave it (the local 8-bit encoding).
+    void add(const std::string& name);
+    int width() const;
+
+private:
+    int advance(QStringView text);
+
+    const QFontMetrics& metrics_;
+    std::array<int, 128> ascii_{};
+    QHash<char16_t, int> other_;
+    int widestSum_ = 0;
+    const std::string* widest_ = nullptr;
+};
 
 } // namespace tarnveil

@@ -14,7 +14,7 @@
 
 #include <QFile>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QProgressDialog>
 
 namespace tarnveil {

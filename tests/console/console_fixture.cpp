@@ -9,7 +9,7 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -66,16 +66,17 @@ std::filesystem::path ConsoleTest::writePositionLog(const std::string& name, int
 
 void ConsoleTest::selectLog(const QString& name)
 {
-    const auto found = window->lstLogs->findItems(name, Qt::MatchExactly);
-    ASSERT_EQ(found.size(), 1) << name.toStdString();
-    window->lstLogs->setCurrentItem(found.first());
+    const int row = static_cast<int>(listedLogs().indexOf(name));
+    ASSERT_GE(row, 0) << name.toStdString();
+    window->lstLogs->setCurrentIndex(window->lstLogs->model()->index(row, 0));
 }
 
 QStringList ConsoleTest::listedLogs() const
 {
     QStringList names;
-    for (int i = 0; i < window->lstLogs->count(); ++i)
-        names << window->lstLogs->item(i)->text();
+    const QAbstractItemModel& rows = *window->lstLogs->model();
+    for (int row = 0; row < rows.rowCount(); ++row)
+        names << rows.index(row, 0).data().toString();
     return names;
 }
 

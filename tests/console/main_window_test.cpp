@@ -24,6 +24,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -31,6 +32,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -125,7 +127,7 @@ TEST_F(MainWindowTest, ControlsCarryTheirNamesCaptionsAndTooltips)
 
     for (const char* name : {"lblclock", "lblTime", "lblDown"})
         EXPECT_NE(named<QLabel>(&w, name), nullptr) << name;
-    EXPECT_EQ(named<QListWidget>(&w, "lstLogs")->toolTip(), "");
+    EXPECT_EQ(named<QListView>(&w, "lstLogs")->toolTip(), "");
     EXPECT_NE(named<TrackBar>(&w, "TrackBar"), nullptr);
     EXPECT_NE(named<WavePlayer>(&w, "WavePlayer"), nullptr);
     EXPECT_NE(named<MMLevel>(&w, "MMLevelX2"), nullptr);
@@ -330,8 +332,8 @@ TEST_F(MainWindowTest, PlayWithoutSelectionOnlyReports)
     mnuMenu& w = openWindow();
     // Clicking an entry is not playing it.
     QTest::mouseClick(w.lstLogs->viewport(), Qt::LeftButton, {},
-                      w.lstLogs->visualItemRect(w.lstLogs->item(0)).center());
-    EXPECT_EQ(w.lstLogs->selectedItems().size(), 1);
+                      w.lstLogs->visualRect(w.lstLogs->model()->index(0, 0)).center());
+    EXPECT_EQ(w.lstLogs->selectionModel()->selectedIndexes().size(), 1);
     EXPECT_TRUE(errorMessage().isNull());
     EXPECT_EQ(module.PlayerOpen, 0);
 
@@ -367,14 +369,25 @@ TEST_F(MainWindowTest, LogListHoldsTheLogsInOrder)
     mnuMenu& w = openWindow();
     EXPECT_EQ(listedLogs(), QStringList({QString::fromStdString(longName), "2026-01-01_10-00-00.wav",
                                          "2026-12-07 16 archive.flac", "a.wav", "b.WAV"}));
-    EXPECT_EQ(w.lstLogs->item(2)->data(Qt::UserRole).toByteArray(), "2026/12/07/16/archive.flac");
+    EXPECT_EQ(w.lstLogs->model()->index(2, 0).data(Qt::UserRole).toByteArray(), "2026/12/07/16/archive.flac");
     EXPECT_TRUE(errorMessage().isNull());
     EXPECT_EQ(module.ListIndex, 5);
 
     // All rows share the size of one, yet the longest name still fits its row whole.
     QTest::qWait(50);
-    const QListWidgetItem* longest = w.lstLogs->item(0);
-    EXPECT_GE(w.lstLogs->visualItemRect(longest).width(), w.lstLogs->fontMetrics().horizontalAdvance(longest->text()));
+    const QModelIndex longest = w.lstLogs->model()->index(0, 0);
+    EXPECT_GE(w.lstLogs->visualRect(longest).width(),
+              w.lstLogs->fontMetrics().horizontalAdvance(longest.data().toString()));
+
+    // The quiet word of progress stays across the foot of the list as the window is resized.
+    const auto* progress = w.lstLogs->viewport()->findChild<QLabel*>("lblArchiveProgress");
+    ASSERT_NE(progress, nullptr);
+    for (const QSize size : {QSize(900, 700), QSize(640, 460)}) {
+        w.resize(size);
+        QApplication::processEvents();
+        EXPECT_EQ(progress->geometry().bottomRight(), w.lstLogs->viewport()->rect().bottomRight()) << size.width();
+        EXPECT_EQ(progress->x(), 0);
+    }
 
     if (canPlay) {
         selectLog("2026-12-07 16 archive.flac");
@@ -397,7 +410,16 @@ TEST_F(MainWindowTest, LogListFollowsTheFolderKeepingTheOperatorsPlace)
         << static_cast<char>(recording.size()) << '\0' << recording;
     const bool canPlay = useSoundServer();
     mnuMenu& w = openWindow();
-    ASSERT_EQ(w.lstLogs->count(), 60);
+    ASSERT_EQ(listedLogs().size(), 60);
+    const QAbstractItemModel& rows = *w.lstLogs->model();
+    auto setCurrentRow = [&](int row) { w.lstLogs->setCurrentIndex(rows.index(row, 0)); };
+    auto topLog = [&] { return w.lstLogs->indexAt(QPoint(0, 0)).data().toString(); };
+    auto selectedLogs = [&] {
+        QStringList names;
+        for (const QModelIndex& index : w.lstLogs->selectionModel()->selectedIndexes())
+            names << index.data().toString();
+        return names;
+    };
     auto shown = [&](const QString& log) {
         QStyleOptionViewItem option;
         const QModelIndex row = w.lstLogs->model()->index(listedLogs().indexOf(log), 0);
@@ -405,9 +427,12 @@ TEST_F(MainWindowTest, LogListFollowsTheFolderKeepingTheOperatorsPlace)
         return std::make_pair(option.text, option.font.bold());
     };
     EXPECT_EQ(shown(name(59)), std::make_pair(name(59) + WidestNameDelegate::RecordingMark.toString(), false));
-    w.lstLogs->setCurrentRow(30);
-    w.lstLogs->scrollToItem(w.lstLogs->item(20), QAbstractItemView::PositionAtTop);
-    ASSERT_EQ(w.lstLogs->itemAt(0, 0)->text(), name(20));
+    setCurrentRow(30);
+    w.lstLogs->scrollTo(rows.index(20, 0), QAbstractItemView::PositionAtTop);
+    ASSERT_EQ(topLog(), name(20));
+    // An update costs what changed: rows are inserted and removed, never all refilled.
+    QSignalSpy refills(&rows, &QAbstractItemModel::modelReset);
+    QSignalSpy inserts(&rows, &QAbstractItemModel::rowsInserted);
 
     writeLog("log05b.wav", 100);
     writeLog("log99.wav", 100);
@@ -418,21 +443,29 @@ TEST_F(MainWindowTest, LogListFollowsTheFolderKeepingTheOperatorsPlace)
     QStringList sorted = listedLogs();
     sorted.sort();
     EXPECT_EQ(listedLogs(), sorted);
-    ASSERT_EQ(w.lstLogs->selectedItems().size(), 1);
-    EXPECT_EQ(w.lstLogs->selectedItems().first()->text(), name(30));
-    EXPECT_EQ(w.lstLogs->currentItem()->text(), name(30));
+    EXPECT_EQ(refills.size(), 0);
+    EXPECT_GE(inserts.size(), 1);
+    EXPECT_EQ(selectedLogs(), QStringList({name(30)}));
+    EXPECT_EQ(w.lstLogs->currentIndex().data().toString(), name(30));
     QTest::qWait(50);
-    ASSERT_NE(w.lstLogs->itemAt(0, 0), nullptr) << w.lstLogs->verticalScrollBar()->value();
-    EXPECT_EQ(w.lstLogs->itemAt(0, 0)->text(), name(20));
+    EXPECT_EQ(topLog(), name(20)) << w.lstLogs->verticalScrollBar()->value();
+
+    // So many new logs at once that the list is refilled: the operator's place stays all the same.
+    for (int i = 0; i < 300; ++i)
+        writeLog(QStringLiteral("log00_%1.wav").arg(i, 3, 10, QLatin1Char('0')).toStdString(), 100);
+    ASSERT_TRUE(waitFor([&] { return listedLogs().size() == 361; }));
+    EXPECT_EQ(selectedLogs(), QStringList({name(30)}));
+    EXPECT_EQ(w.lstLogs->currentIndex().data().toString(), name(30));
+    EXPECT_EQ(topLog(), name(20));
 
     if (!canPlay)
         return;
     ASSERT_TRUE(playSelected()) << errorMessage().toStdString();
     // The playing log is marked whichever row is selected; the selection stays the operator's.
-    w.lstLogs->setCurrentRow(3);
+    setCurrentRow(3);
     EXPECT_EQ(shown(name(30)), std::make_pair(WidestNameDelegate::PlayingMark.toString() + name(30), true));
     EXPECT_EQ(shown(name(3)), std::make_pair(name(3), false));
-    w.lstLogs->setCurrentRow(listedLogs().indexOf(name(30)));
+    setCurrentRow(static_cast<int>(listedLogs().indexOf(name(30))));
     std::filesystem::remove(logs / name(30).toStdString());
     writeLog("log98.wav", 100);
     ASSERT_TRUE(waitFor([&] { return listedLogs().contains("log98.wav"); }));
@@ -501,7 +534,7 @@ TEST_F(MainWindowTest, FirstStartLeadsToTheDriveMapping)
     EXPECT_TRUE(errorMessage().isNull());
     EXPECT_TRUE(freshWindow->isVisible());
     EXPECT_TRUE(waitFor([] { return errorMessage().startsWith("382 "); })) << errorMessage().toStdString();
-    EXPECT_EQ(freshWindow->lstLogs->count(), 0);
+    EXPECT_EQ(freshWindow->lstLogs->model()->rowCount(), 0);
     EXPECT_FALSE(freshWindow->cmdFF->isEnabled());
     EXPECT_EQ(freshWindow->RangeLengths[5], 3600000);
     EXPECT_EQ(buttonColour(freshWindow->cmdPause), QColor(0xFF, 0xFF, 0xC0));
@@ -517,7 +550,7 @@ TEST_F(MainWindowTest, FirstStartLeadsToTheDriveMapping)
     QTest::mouseClick(preferences->cmdApply, Qt::LeftButton);
     EXPECT_EQ(std::filesystem::read_symlink(fresh / "dosdevices" / "l:"), loggerDir.path());
     EXPECT_EQ(freshModule.LoggerDrive, "L");
-    EXPECT_TRUE(waitFor([&] { return freshWindow->lstLogs->count() == 1; }));
+    EXPECT_TRUE(waitFor([&] { return freshWindow->lstLogs->model()->rowCount() == 1; }));
 
     preferences->close();
     delete freshWindow.data();

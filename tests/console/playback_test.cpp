@@ -9,7 +9,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>

@@ -11,7 +11,7 @@
 #include "support/wav_fixtures.h"
 
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QPushButton>
 #include <QTest>
 

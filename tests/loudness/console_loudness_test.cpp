@@ -8,7 +8,7 @@
 #include "support/wav_fixtures.h"
 
 #include <QDateTimeEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QToolTip>
@@ -164,7 +164,7 @@ TEST_F(LoudnessConsoleTest, SilenceReportListsTheSpanAndPlaysFromBeforeAStretch)
     QTest::mouseDClick(report->lstSilences->viewport(), Qt::LeftButton, {}, cell.center());
     ASSERT_TRUE(waitForStart());
     ASSERT_TRUE(waitFor([&] { return module.PlayerOpen == -1; }));
-    EXPECT_EQ(w.lstLogs->currentItem()->text(), QStringLiteral("2026-03-14_09-00-00.wav"));
+    EXPECT_EQ(w.lstLogs->currentIndex().data().toString(), QStringLiteral("2026-03-14_09-00-00.wav"));
     EXPECT_GE(w.WavePlayer->Position(), 3000);
     EXPECT_LT(w.WavePlayer->Position(), 5000);
     report->close();

@@ -4,7 +4,7 @@
 #include "support/wav_fixtures.h"
 
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>

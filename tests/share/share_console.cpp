@@ -1,7 +1,9 @@
 #include "share/share_console.h"
 
-#include <QFile>
-#include <QListWidget>
+#include "loglist/log_list.h"
+#include "loglist/log_list_model.h"
+
+#include <QListView>
 
 namespace tarnveil::test {
 
@@ -30,11 +32,11 @@ FuseShare& ShareConsoleTest::putLogFolderOnShare(const std::string& name)
 
 void ShareConsoleTest::listAndSelect(const std::string& rawName)
 {
-    const QByteArray raw = QByteArray::fromStdString(rawName);
-    auto* item = new QListWidgetItem(QFile::decodeName(raw));
-    item->setData(Qt::UserRole, raw);
-    window->lstLogs->addItem(item);
-    window->lstLogs->setCurrentItem(item);
+    LogListModel& rows = window->logList().model();
+    auto listed = std::make_shared<LogRows>(rows.rows());
+    listed->push_back(LogFile{rawName, {}, {}});
+    rows.fill(std::move(listed));
+    window->lstLogs->setCurrentIndex(rows.index(rows.rowCount() - 1));
 }
 
 } // namespace tarnveil::test

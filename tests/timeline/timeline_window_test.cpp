@@ -15,7 +15,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -95,7 +95,7 @@ TEST_F(TimelineWindowTest, GoToTimePlaysTheLogHoldingTheMomentFromItsSample)
 
     goTo(at(14, 0, 30));
     ASSERT_TRUE(playThrough());
-    EXPECT_EQ(w.lstLogs->currentItem()->text(), "2026-12-07_14-00-00.wav");
+    EXPECT_EQ(w.lstLogs->currentIndex().data().toString(), "2026-12-07_14-00-00.wav");
     HeardFrames h = heardPositionFrames();
     EXPECT_EQ(h.first, 30 * Rate);
     EXPECT_EQ(h.last, 60 * Rate - 1);
@@ -110,7 +110,7 @@ TEST_F(TimelineWindowTest, GoToTimePlaysTheLogHoldingTheMomentFromItsSample)
     // The first second of the next log.
     goTo(at(14, 1, 0));
     ASSERT_TRUE(playThrough());
-    EXPECT_EQ(w.lstLogs->currentItem()->text(), "2026-12-07_14-01-00.wav");
+    EXPECT_EQ(w.lstLogs->currentIndex().data().toString(), "2026-12-07_14-01-00.wav");
     h = heardPositionFrames();
     EXPECT_EQ(h.first, 1);
     EXPECT_EQ(h.last, 60 * Rate - 1);

@@ -10,7 +10,7 @@
 #include "support/audio_env.h"
 
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -181,7 +181,7 @@ TEST_P(LiveLogRotation, PlaybackRunsOnIntoEachNewLogSampleForSampleUntilTheLogge
     const auto now = changed.last().at(0).value<std::filesystem::path>().filename().string();
     // The list may list it only with its next look.
     EXPECT_TRUE(ConsoleTest::waitFor([&] {
-        return w.lstLogs->currentItem() != nullptr && w.lstLogs->currentItem()->text().toStdString() == now;
+        return w.lstLogs->currentIndex().data().toString().toStdString() == now;
     }, 6000));
     EXPECT_EQ(w.SelectedLogPath, "L:\\logger\\logs\\" + now);
     EXPECT_EQ(w.WavePlayer->FileName().filename().string(), now);
@@ -332,7 +332,7 @@ TEST_P(OtherLoggerLiveLog, IsFollowedFromItsNewestLogIntoTheNextUntilItStops)
     ASSERT_TRUE(ConsoleTest::waitFor([&] { return changed.size() >= 2; }, 12000));
     EXPECT_TRUE(stopped.isEmpty());
     EXPECT_TRUE(ConsoleTest::waitFor([&] {
-        return w.lstLogs->currentItem() != nullptr && w.lstLogs->currentItem()->text().toStdString() == param.shown[2];
+        return w.lstLogs->currentIndex().data().toString().toStdString() == param.shown[2];
     }, 6000));
     std::string drivePath = "L:\\logger\\logs\\" + param.files[2];
     std::replace(drivePath.begin(), drivePath.end(), '/', '\\');

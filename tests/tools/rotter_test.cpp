@@ -10,7 +10,7 @@
 #include "support/audio_env.h"
 #include "support/rotter_run.h"
 
-#include <QListWidget>
+#include <QListView>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -169,7 +169,7 @@ TEST_F(RotterArchives, TheConsoleFollowsTheWaveRotterIsRecordingIntoTheNextHour)
     EXPECT_EQ(changed.last().at(0).value<fs::path>().filename(), next.filename());
     EXPECT_TRUE(stopped.isEmpty());
     EXPECT_TRUE(waitFor([&] {
-        return w.lstLogs->currentItem() != nullptr && w.lstLogs->currentItem()->text() == "2026-12-07-15.wav";
+        return w.lstLogs->currentIndex().data().toString() == "2026-12-07-15.wav";
     }, 6000));
     QTest::qWait(1000);
     EXPECT_EQ(headerSizes(next).data, 0U) << "the console wrote to rotter's file";
