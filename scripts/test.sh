@@ -65,8 +65,10 @@ run_suite() {
   failed=$((failed + $(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$line")))
   skipped=$((skipped + $(grep -c '(Skipped)$' "$folder/ctest.log" || true)))
   # A test that failed and then passed on a retry is named on the closing line,
-  # so that a flaky test stays visible.
-  retried+=" $(awk '
+  # so that a flaky test stays visible. A sanitizer's report is no flake of
+  # timing: a test that gave one in any try counts as failed, retried or not.
+  local outcomes
+  outcomes=$(awk '
     /Test +#[0-9]+: / {
       name = $0
       sub(/.*Test +#[0-9]+: /, "", name)
@@ -75,8 +77,22 @@ run_suite() {
       sub(/ +#.*/, "", name)
       if ($0 ~ /\*\*\*/ && $0 !~ /\*\*\*(Skipped|Not Run)/) failedOnce[name] = 1
       else if ($0 ~ / Passed /) passed[name] = 1
+      next
     }
-    END { for (name in passed) if (name in failedOnce) print name }' "$folder/ctest.log" | sort | tr '\n' ' ')"
+    /^(WARNING: ThreadSanitizer|==[0-9]+==ERROR: AddressSanitizer)/ { reported[name] = 1 }
+    END {
+      for (name in passed) {
+        if (name in reported) print "reported", name
+        else if (name in failedOnce) print "retried", name
+      }
+    }' "$folder/ctest.log" | sort)
+  retried+=" $(sed -n 's/^retried //p' <<<"$outcomes" | tr '\n' ' ')"
+  local reported
+  reported=$(sed -n 's/^reported //p' <<<"$outcomes" | tr '\n' ' ')
+  if [ -n "$reported" ]; then
+    echo "A sanitizer reported in a try of: $reported" >&2
+    failed=$((failed + $(wc -w <<<"$reported")))
+  fi
 }
 run_suite build
 if [ "${TARNVEIL_QUICK:-0}" != 1 ]; then
