@@ -7,6 +7,7 @@
 #include "components/wave_player.h"
 #include "platform/failure.h"
 #include "share/drive_lane.h"
+#include "share/posted_call.h"
 
 #include <QObject>
 #include <QTimer>
@@ -32,7 +33,7 @@ struct SeamRelay {
     {
         std::lock_guard lock(mutex);
         if (engine != nullptr)
-            QMetaObject::invokeMethod(target, [engine = engine] { engine->watchSeams(); }, Qt::QueuedConnection);
+            postCall(target, [engine = engine] { engine->watchSeams(); });
     }
     void cut()
     {
@@ -483,14 +484,12 @@ void PlaybackEngine::streamFinished(void* userData)
         return;
     const uint64_t run = engine->run_.load();
     if (link->feed->completed()) {
-        QMetaObject::invokeMethod(engine->completionTarget_.get(), [engine, run] { engine->handleCompletion(run); },
-                                  Qt::QueuedConnection);
+        postCall(engine->completionTarget_.get(), [engine, run] { engine->handleCompletion(run); });
         return;
     }
     // Stops and pauses end the stream too; the GUI thread tells those apart
     // from a device that failed under a running playback.
-    QMetaObject::invokeMethod(engine->completionTarget_.get(), [engine, run] { engine->handleDeviceLoss(run); },
-                              Qt::QueuedConnection);
+    postCall(engine->completionTarget_.get(), [engine, run] { engine->handleDeviceLoss(run); });
 }
 
 // The stream ended before the data did while nobody stopped it: the device has

@@ -7,6 +7,7 @@
 #include "loudness/profile_store.h"
 #include "platform/failure.h"
 #include "share/drive_lane.h"
+#include "share/posted_call.h"
 
 #include <QTimer>
 
@@ -124,8 +125,8 @@ void ProfileService::run(const std::shared_ptr<Shared>& shared)
         if (!result.profile && result.failure.isEmpty())
             continue;
         shared->results.push_back(std::move(result));
-        if (shared->receiver != nullptr)
-            QMetaObject::invokeMethod(shared->receiver, &ProfileService::deliver, Qt::QueuedConnection);
+        if (ProfileService* receiver = shared->receiver)
+            postCall(receiver, [receiver] { receiver->deliver(); });
     }
 }
 

@@ -3,6 +3,7 @@
 #include "loudness/idle_priority.h"
 #include "platform/failure.h"
 #include "share/drive_lane.h"
+#include "share/posted_call.h"
 
 #include <QTimer>
 
@@ -36,8 +37,8 @@ SpanReportJob::SpanReportJob(std::shared_ptr<LogCatalog> catalog, const std::fil
     std::thread([shared = shared_, catalog = std::move(catalog), logFolder, curFile, fromMs, toMs] {
         runAtIdlePriority();
         auto tell = [&shared] {
-            if (shared->receiver != nullptr)
-                QMetaObject::invokeMethod(shared->receiver, &SpanReportJob::arrived, Qt::QueuedConnection);
+            if (SpanReportJob* receiver = shared->receiver)
+                postCall(receiver, [receiver] { receiver->arrived(); });
         };
         std::shared_ptr<const SpanReport> report;
         QString failure;

@@ -1,5 +1,6 @@
 #include "share/drive_lane.h"
 
+#include "share/posted_call.h"
 #include "windows/handler_guard.h"
 
 #include <QObject>
@@ -23,7 +24,7 @@ struct DriveLane::Mailbox {
         if (receiver == nullptr)
             return;
         DriveLane* target = lane;
-        QMetaObject::invokeMethod(receiver, [target, ticket] { target->arrived(ticket); }, Qt::QueuedConnection);
+        postCall(receiver, [target, ticket] { target->arrived(ticket); });
     }
 };
 
@@ -89,10 +90,6 @@ void DriveLane::arrived(uint64_t ticket)
 {
     if (ticket != latest_ || !deliver_)
         return;
-    // The call's thread stored its result before it posted this under the
-    // mailbox's lock. Taking the lock here puts that order where the thread
-    // checker sees it too: Qt's event queue is invisible to it.
-    { const std::lock_guard handedOver(mailbox_->mutex); }
     job_.reset();
     deliver(nullptr);
 }

@@ -2,10 +2,10 @@
 
 #include "platform/failure.h"
 #include "share/drive_lane.h"
+#include "share/posted_call.h"
 #include "timeline/catalog_survey.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QPointer>
 
 #include <chrono>
@@ -52,13 +52,10 @@ void ClipSaver::start(ClipJob job)
     QPointer<ClipSaver> guard(this);
     // Only the save in hand reports; one replaced by a newer start stays quiet.
     auto post = [guard, cancel](auto&& call) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [guard, cancel, call = std::forward<decltype(call)>(call)] {
-                if (guard && !guard->runs_.empty() && guard->runs_.back().cancel == cancel)
-                    call(*guard);
-            },
-            Qt::QueuedConnection);
+        postCall(QCoreApplication::instance(), [guard, cancel, call = std::forward<decltype(call)>(call)] {
+            if (guard && !guard->runs_.empty() && guard->runs_.back().cancel == cancel)
+                call(*guard);
+        });
     };
     std::promise<void> over;
     Run run{cancel, {}, over.get_future()};

@@ -1,4 +1,5 @@
 #include "share/drive_lane.h"
+#include "share/posted_call.h"
 
 #include <QCoreApplication>
 #include <QTest>
@@ -187,6 +188,43 @@ TEST(DriveLaneTest, ALaneThatGoesWhileItsCallHangsLeavesNothingBehind)
     ASSERT_TRUE(QTest::qWaitFor([&] { return stalled.finished->load(); }, 2000));
     QTest::qWait(50);
     EXPECT_FALSE(delivered);
+}
+
+// What a worker thread posts runs on the receiver's thread with what it
+// carries; a post whose receiver has gone is destroyed unrun, on no worker's
+// stack. Under the thread checker this also shows that the carried data
+// crosses threads through an order the checker sees.
+TEST(PostedCallTest, RunsOnTheReceiversThreadOrIsDestroyedUnrunWhenTheReceiverHasGone)
+{
+    auto receiver = std::make_unique<QObject>();
+    std::vector<std::string> ran;
+    bool onGuiThread = false;
+    // The worker lives on until the call has run, so that only the hand-off orders the two.
+    std::promise<void> runDone;
+    std::thread worker([&ran, &onGuiThread, target = receiver.get(), done = runDone.get_future()] {
+        std::string carried = "from a worker";
+        postCall(target, [&ran, &onGuiThread, carried] {
+            onGuiThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+            ran.push_back(carried);
+        });
+        done.wait();
+    });
+    const bool arrived = QTest::qWaitFor([&] { return !ran.empty(); }, 2000);
+    runDone.set_value();
+    worker.join();
+    ASSERT_TRUE(arrived);
+    EXPECT_TRUE(onGuiThread);
+    EXPECT_EQ(ran, std::vector<std::string>{"from a worker"});
+
+    auto carried = std::make_shared<int>(7);
+    std::thread([&ran, carried, target = receiver.get()] {
+        postCall(target, [&ran, carried] { ran.push_back("late"); });
+    }).join();
+    EXPECT_EQ(carried.use_count(), 2);
+    receiver.reset();
+    EXPECT_EQ(carried.use_count(), 1);
+    QTest::qWait(50);
+    EXPECT_EQ(ran.size(), 1U);
 }
 
 } // namespace
