@@ -374,7 +374,8 @@ void mnuMenu::connectHandlers()
     connect(Timer1, &QTimer::timeout, this, guarded([strip] { strip->Timer1_Timer(); }));
     connect(Timer1, &QTimer::timeout, this, &mnuMenu::scheduleTick);
     connect(WavePlayer, &WavePlayer::PlaybackRunning, this, &mnuMenu::scheduleTick);
-    // Paused, the times rest between the slow ticks: a move shows at once instead.
+    // Paused, what follows the position (the time of day, the strip's line)
+    // would wait for the next slow tick: a move shows at once instead.
     connect(WavePlayer, &WavePlayer::PositionMoved, this, [this] {
         if (WavePlayer->isPaused())
             Timer1->start(0);
