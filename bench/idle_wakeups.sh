@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # Wake-ups of the real console while a log is open and paused, and then
 # stopped: for each thread, the context switches per second (voluntary and
-# not) over SECONDS_PER_STATE, from /proc. Paused, the console ticks every
-# 50 ms, so its GUI thread alone accounts for about 20 a second; stopped, its
-# clock wakes it once a second.
+# not) over SECONDS_PER_STATE, from /proc. Paused or stopped, only the clock
+# wakes the console, once a second.
 #
 # Usage: bench/idle_wakeups.sh [BUILD_DIR]   (default: build)   SECONDS_PER_STATE=10
 # Needs Xvfb, xdotool, pactl and a PulseAudio server (the null sink is enough).
@@ -49,7 +48,7 @@ start_console "$binary" "$work/prefix" || { echo "idle_wakeups.sh: the console w
 play_first_log
 sleep 1
 printf '%-8s %-8s %-16s %8s\n' state tid thread wakeups_s
-xdotool mousemove --window "$CONSOLE_WINDOW" 58 407 click 1 # Pause
+xdotool mousemove --window "$CONSOLE_WINDOW" 58 447 click 1 # Pause, under the loudness strip
 # The meter's bars take about four seconds to fall and rest.
 sleep 5
 sample paused

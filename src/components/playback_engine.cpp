@@ -3,6 +3,7 @@
 #include "components/audio_stream.h"
 #include "components/file_reader.h"
 #include "components/player_settings.h"
+#include "components/realtime_kit.h"
 #include "components/sound_file.h"
 #include "components/wave_player.h"
 #include "platform/failure.h"
@@ -12,10 +13,14 @@
 #include <QObject>
 #include <QTimer>
 
+#include <sched.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -266,6 +271,7 @@ void PlaybackEngine::watchDrive()
         driveTimer_->stop();
         return;
     }
+    raiseCallbackThread();
     const int64_t since = reader_->onDriveSinceNs();
     const uint64_t starved = reader_->feed().starvedPulls();
     if (since != driveWatch_.onDriveSinceNs) {
@@ -279,6 +285,19 @@ void PlaybackEngine::watchDrive()
     driveWatch_.reported = true;
     if (driveStalled_)
         driveStalled_();
+}
+
+// PortAudio asks for real-time scheduling for its callback thread by itself
+// only. Where that was refused, the broker is asked on a thread of its own, so
+// that neither the callback nor the GUI waits for the round trip.
+void PlaybackEngine::raiseCallbackThread()
+{
+    const pid_t thread = link_.thread.load(std::memory_order_relaxed);
+    if (thread == 0 || thread == raisedThread_)
+        return;
+    raisedThread_ = thread;
+    if (sched_getscheduler(thread) == SCHED_OTHER)
+        std::thread([thread] { requestRealtimeFromKit(thread); }).detach();
 }
 
 void PlaybackEngine::passHeardSeams(int64_t heardDeviceFrames)
@@ -337,7 +356,9 @@ void PlaybackEngine::openStream(int32_t deviceId)
             if (!AudioStream::supports(device, format, PlayerSettings::DeviceLatency, why))
                 continue;
             ensureReader(format);
-            link_ = CallbackLink{&reader_->feed(), 0.0, this};
+            link_.feed = &reader_->feed();
+            link_.fallbackLatency = 0.0;
+            link_.engine = this;
             try {
                 stream_ = std::make_unique<AudioStream>(device, format, PlayerSettings::bufferFrames(format.sampleRate),
                                                         PlayerSettings::DeviceLatency, &streamCallback,
@@ -384,6 +405,7 @@ void PlaybackEngine::startStream()
     waitUntilPrimed(std::min(std::chrono::milliseconds(PlayerSettings::PrimeTimeoutMs), LongestReaderWait));
     run_.fetch_add(1);
     reader_->handConsumerToCallback();
+    link_.thread.store(0, std::memory_order_relaxed);
     try {
         stream_->start();
     } catch (...) {
@@ -466,6 +488,8 @@ int PlaybackEngine::streamCallback(const void* /*input*/, void* output, unsigned
                                    void* userData)
 {
     auto* link = static_cast<CallbackLink*>(userData);
+    if (link->thread.load(std::memory_order_relaxed) == 0)
+        link->thread.store(gettid(), std::memory_order_relaxed);
     if ((flags & paOutputUnderflow) != 0)
         link->engine->deviceUnderflows_.fetch_add(1, std::memory_order_relaxed);
     double latency = time != nullptr ? time->outputBufferDacTime - time->currentTime : -1.0;

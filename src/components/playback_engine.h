@@ -5,6 +5,7 @@
 #include "components/portaudio_session.h"
 
 #include <portaudio.h>
+#include <sys/types.h>
 
 #include <atomic>
 #include <chrono>
@@ -102,6 +103,8 @@ private:
         PlaybackFeed* feed = nullptr;
         double fallbackLatency = 0.0;
         PlaybackEngine* engine = nullptr;
+        // The callback thread's id, published by its first callback after each start.
+        std::atomic<pid_t> thread{0};
     };
 
     // Audio callback thread.
@@ -121,6 +124,7 @@ private:
     SoundFile& playingFile() const;
     void watchSeams();
     void watchDrive();
+    void raiseCallbackThread();
     void passHeardSeams(int64_t heardDeviceFrames);
     void requestSeek(int64_t frame);
     bool waitUntilPrimed(std::chrono::milliseconds timeout);
@@ -154,6 +158,7 @@ private:
     } driveWatch_;
     std::unique_ptr<AudioStream> stream_;
     CallbackLink link_;
+    pid_t raisedThread_ = 0; // the callback thread last seen to, GUI thread only
     State state_ = State::Idle;
     int64_t heldFrame_ = 0;       // the position while no stream runs
     uint64_t seekGeneration_ = 0; // of the last seek asked of the reader

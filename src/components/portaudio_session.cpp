@@ -73,12 +73,23 @@ void terminate()
 
 // The warm-up's probe. Everything above is touched by it alone until the GUI
 // thread has joined it (finishWarmUp), which orders its writes before any read.
-std::thread warmUpThread;
+// A program that ends through exit() (Qt does so when the display goes away)
+// skips the warm-up's owner: the probe is joined here instead, before the
+// device list it writes is destroyed, rather than ending in std::terminate.
+struct WarmUpThread {
+    std::thread thread;
+    ~WarmUpThread()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
+};
+WarmUpThread warmUp;
 
 void finishWarmUp()
 {
-    if (warmUpThread.joinable())
-        warmUpThread.join();
+    if (warmUp.thread.joinable())
+        warmUp.thread.join();
 }
 
 void releaseSession()
@@ -140,7 +151,7 @@ PortAudioWarmUp::PortAudioWarmUp()
     ++sessionCount;
     if (initialised)
         return;
-    warmUpThread = std::thread([] {
+    warmUp.thread = std::thread([] {
         try {
             initialise();
         } catch (const std::exception&) {

@@ -79,6 +79,7 @@ int32_t WavePlayer::Position() const
 void WavePlayer::setPosition(int32_t ms)
 {
     engine_->seek(ms);
+    emit PositionMoved();
 }
 
 void WavePlayer::Play()

@@ -106,6 +106,8 @@ public:
 signals:
     void PlaybackRunning();
     void PlaybackStopped();
+    // The position was set; emitted at once, before setPosition returns.
+    void PositionMoved();
     void LogChanged(const std::filesystem::path& file);
     void DriveStalled();
 

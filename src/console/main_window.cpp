@@ -375,6 +375,12 @@ void mnuMenu::connectHandlers()
     connect(Timer1, &QTimer::timeout, this, guarded([strip] { strip->Timer1_Timer(); }));
     connect(Timer1, &QTimer::timeout, this, &mnuMenu::scheduleTick);
     connect(WavePlayer, &WavePlayer::PlaybackRunning, this, &mnuMenu::scheduleTick);
+    // Paused, what follows the position (the time of day, the strip's line)
+    // would wait for the next slow tick: a move shows at once instead.
+    connect(WavePlayer, &WavePlayer::PositionMoved, this, [this] {
+        if (WavePlayer->isPaused())
+            Timer1->start(0);
+    });
     connect(mnuGoToTime, &QAction::triggered, this, guarded([timeline] { timeline->mnuGoToTime_Click(); }));
     connect(mnuSaveClipAs, &QAction::triggered, this, guarded([timeline] { timeline->mnuSaveClipAs_Click(); }));
     connect(mnuSilenceReport, &QAction::triggered, this, guarded([this] { mnuSilenceReport_Click(); }));
@@ -394,12 +400,12 @@ void mnuMenu::connectHandlers()
     connect(logList_.get(), &LogList::noDrive, this, guarded([this] { openPreferencesForDrive(); }));
 }
 
-// With a log playing or paused the slider and the times follow it every
-// 50 ms; with none only the clock changes, once a second, and the console
-// sleeps in between. Playback's start brings the quick ticks back at once.
+// With a log playing the slider and the times follow it every 50 ms;
+// otherwise only the clock moves, once a second, and the console sleeps in
+// between. Playback's start brings the quick ticks back at once.
 void mnuMenu::scheduleTick()
 {
-    if (WavePlayer->isPlaying() || WavePlayer->isPaused()) {
+    if (WavePlayer->isPlaying()) {
         // Coarse: Qt lets it fire together with the meter's polls.
         Timer1->setTimerType(Qt::CoarseTimer);
         Timer1->start(TimerIntervalMs);

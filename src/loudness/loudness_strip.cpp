@@ -71,15 +71,27 @@ void LoudnessStrip::setProfile(std::shared_ptr<const LoudnessProfile> profile)
         ProfiledLog log{LogSpan{}, profile_};
         silences_ = findSilences({log}, DefaultSilenceThresholdDbfs, DefaultSilenceMinimumMs);
     }
+    backdrop_ = QPixmap();
     update();
 }
 
 void LoudnessStrip::followTrackBar()
 {
     const int positionX = static_cast<int>(std::lround(xAt(trackBar_.Position())));
-    if (trackBar_.Min() == drawnMin_ && trackBar_.Max() == drawnMax_ && positionX == drawnPositionX_)
+    if (trackBar_.Min() != drawnMin_ || trackBar_.Max() != drawnMax_) {
+        update();
         return;
-    update();
+    }
+    // Over the same span only the play line moves: its old and new columns.
+    if (positionX != drawnPositionX_) {
+        update(lineColumn(drawnPositionX_));
+        update(lineColumn(positionX));
+    }
+}
+
+QRect LoudnessStrip::lineColumn(int positionX) const
+{
+    return {std::clamp(positionX, travelStart(), travelStart() + travelLength()), 0, 1, height()};
 }
 
 int LoudnessStrip::travelStart() const
@@ -114,11 +126,30 @@ int LoudnessStrip::yAt(double lufs) const
 
 void LoudnessStrip::paintEvent(QPaintEvent*)
 {
-    drawnMin_ = trackBar_.Min();
-    drawnMax_ = trackBar_.Max();
+    if (backdrop_.isNull() || trackBar_.Min() != drawnMin_ || trackBar_.Max() != drawnMax_)
+        drawBackdrop();
     drawnPositionX_ = static_cast<int>(std::lround(xAt(trackBar_.Position())));
 
     QPainter painter(this);
+    painter.drawPixmap(0, 0, backdrop_);
+    if (trackBar_.Min() != trackBar_.Max()) {
+        painter.setPen(PlayLine);
+        const QRect line = lineColumn(drawnPositionX_);
+        painter.drawLine(line.x(), 0, line.x(), height());
+    }
+}
+
+// Everything but the play line, drawn once per profile, span and size: the
+// line's moves repaint only its columns from here.
+void LoudnessStrip::drawBackdrop()
+{
+    drawnMin_ = trackBar_.Min();
+    drawnMax_ = trackBar_.Max();
+    const qreal ratio = devicePixelRatioF();
+    backdrop_ = QPixmap(size() * ratio);
+    backdrop_.setDevicePixelRatio(ratio);
+
+    QPainter painter(&backdrop_);
     painter.fillRect(rect(), Background);
     if (profile_ && profile_->steps() > 0) {
         // One column per pixel: the loudest 3 s loudness of the steps under it,
@@ -148,11 +179,11 @@ void LoudnessStrip::paintEvent(QPaintEvent*)
     }
     painter.setPen(QPen(Target, 1, Qt::DotLine));
     painter.drawLine(travelStart(), yAt(TargetLufs), travelStart() + travelLength(), yAt(TargetLufs));
-    if (trackBar_.Min() != trackBar_.Max()) {
-        painter.setPen(PlayLine);
-        const int x = std::clamp(drawnPositionX_, travelStart(), travelStart() + travelLength());
-        painter.drawLine(x, 0, x, height());
-    }
+}
+
+void LoudnessStrip::resizeEvent(QResizeEvent*)
+{
+    backdrop_ = QPixmap();
 }
 
 // The slider does the seeking, so a click here lands exactly where one on the

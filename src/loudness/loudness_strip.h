@@ -3,6 +3,7 @@
 #include "loudness/loudness_profile.h"
 #include "loudness/silences.h"
 
+#include <QPixmap>
 #include <QWidget>
 
 #include <memory>
@@ -41,6 +42,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -53,12 +55,15 @@ private:
     double msAt(double x) const;
     double xAt(double ms) const;
     int yAt(double lufs) const;
+    QRect lineColumn(int positionX) const;
+    void drawBackdrop();
     void forwardToTrackBar(QMouseEvent* event);
 
     TrackBar& trackBar_;
     std::shared_ptr<const LoudnessProfile> profile_;
     std::optional<int64_t> logStartMs_;
     std::vector<SilentStretch> silences_; // in milliseconds into the log
+    QPixmap backdrop_;
     int32_t drawnMin_ = 0;
     int32_t drawnMax_ = 0;
     int drawnPositionX_ = -1;

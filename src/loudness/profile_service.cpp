@@ -133,8 +133,8 @@ void ProfileService::run(const std::shared_ptr<Shared>& shared)
 ProfileService::ProfileService(std::filesystem::path logFolder, std::string place, QObject* parent)
     : QObject(parent), logFolder_(std::move(logFolder)), place_(std::move(place)), deadlineTimer_(new QTimer(this))
 {
+    deadlineTimer_->setInterval(1000);
     connect(deadlineTimer_, &QTimer::timeout, this, &ProfileService::watchDeadline);
-    deadlineTimer_->start(1000);
     startWorker();
 }
 
@@ -169,6 +169,8 @@ void ProfileService::request(const QByteArray& name, bool live, bool urgent)
     else
         queue.push_back({name, live});
     shared_->wake.notify_all();
+    if (!deadlineTimer_->isActive())
+        deadlineTimer_->start();
 }
 
 std::shared_ptr<const LoudnessProfile> ProfileService::profile(const QByteArray& name) const
@@ -201,6 +203,11 @@ void ProfileService::watchDeadline()
     QByteArray liveName;
     {
         std::lock_guard lock(shared_->mutex);
+        if (shared_->current.isEmpty() && shared_->queue.empty() && shared_->liveName.isEmpty()) {
+            // Nothing can get stuck until the next request, which starts the watch again.
+            deadlineTimer_->stop();
+            return;
+        }
         if (shared_->current.isEmpty() || shared_->control.stuckForMs() <= DriveDeadline.count())
             return;
         stuck = shared_->current;

@@ -64,16 +64,29 @@ void TimelineControl::Timer1_Timer()
     const WavePlayer& player = *controls_.WavePlayer;
     if (player.FileName() != probedFile_)
         probeOpenLog();
-    const std::optional<QDateTime> moment = momentAtPosition();
-    lblTimeOfDay_.setText(moment ? moment->toString(QStringLiteral("HH:mm:ss")) : QString());
+    // The text changes once a second; the quick ticks of playback need not
+    // work out the local time twenty times over.
+    const std::optional<int64_t> ms = momentMsAtPosition();
+    const int64_t second = ms ? *ms / 1000 : NoMoment;
+    if (second == shownSecond_)
+        return;
+    shownSecond_ = second;
+    lblTimeOfDay_.setText(ms ? QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("HH:mm:ss"))
+                             : QString());
 }
 
-std::optional<QDateTime> TimelineControl::momentAtPosition() const
+std::optional<int64_t> TimelineControl::momentMsAtPosition() const
 {
     const WavePlayer& player = *controls_.WavePlayer;
     if (!openLog_ || !(player.isPlaying() || player.isPaused()))
         return std::nullopt;
-    return QDateTime::fromMSecsSinceEpoch(openLog_->startMs + player.Position());
+    return openLog_->startMs + player.Position();
+}
+
+std::optional<QDateTime> TimelineControl::momentAtPosition() const
+{
+    const std::optional<int64_t> ms = momentMsAtPosition();
+    return ms ? std::optional(QDateTime::fromMSecsSinceEpoch(*ms)) : std::nullopt;
 }
 
 std::optional<int64_t> TimelineControl::startOf(const std::filesystem::path& file) const

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -56,6 +57,7 @@ private:
         std::filesystem::path curFile;
     };
     Paths paths() const;
+    std::optional<int64_t> momentMsAtPosition() const;
     void probeOpenLog();
     void saveClip(bool replace);
     void closeProgress();
@@ -69,6 +71,9 @@ private:
     // The log the player has open, and what the last probe found out about it.
     std::filesystem::path probedFile_;
     std::optional<LogSpan> openLog_;
+    // The second lblTimeOfDay shows, NoMoment while it is empty.
+    static constexpr int64_t NoMoment = std::numeric_limits<int64_t>::min();
+    int64_t shownSecond_ = NoMoment;
     // A newer request on a lane drops the older one's answer.
     DriveLane probeLane_;
     DriveLane goToLane_;

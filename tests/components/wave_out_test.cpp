@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 using namespace tarnveil;
 
 TEST(WaveOut, ListsDevicesByNumberWithTheDefaultFirst)
@@ -57,6 +59,17 @@ TEST(WaveOut, PortAudioStartedBesideTheWindowServesTheFirstLookOrLeavesItsFailur
             EXPECT_EQ(failure.code(), FailureCode::DeviceUnavailable);
         }
     }
+    // A program ended by exit() while its warm-up stands (as Qt ends it when
+    // the display goes away) ends with its own status. The child is a fresh
+    // run: exit() in a plain fork would wait for threads it did not inherit.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            new PortAudioWarmUp;
+            std::exit(3);
+        },
+        testing::ExitedWithCode(3), "");
+
     const PortAudioWarmUp warmUp;
     const PortAudioSession session;
     EXPECT_FALSE(session.outputDevices().empty());

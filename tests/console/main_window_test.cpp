@@ -225,8 +225,9 @@ TEST_F(MainWindowTest, FirstVisibleState)
         QLocale::system().dayName(QDate::currentDate().addDays(-1).dayOfWeek())));
 }
 
-// Idle, the console wakes once a second for its clock; playing, every 50 ms.
-// Either way each tick leaves the clock showing the time of its own second.
+// Idle or paused, the console wakes once a second for its clock; playing,
+// every 50 ms. Either way each tick leaves the clock showing the time of its
+// own second.
 TEST_F(MainWindowTest, ClockShowsTheTimeOfEachTickAndPlaybackTicksQuickly)
 {
     writeLog("a.wav", 3000);
@@ -249,6 +250,19 @@ TEST_F(MainWindowTest, ClockShowsTheTimeOfEachTickAndPlaybackTicksQuickly)
     ASSERT_TRUE(playSelected());
     EXPECT_EQ(w.Timer1->interval(), 50);
     ASSERT_TRUE(waitFor([&] { return !w.lblTime->text().trimmed().isEmpty(); }));
+    EXPECT_EQ(shown, expected);
+
+    // Paused, the position rests: the ticks fall back to the clock's, and a
+    // move (the time of day at the position, the strip's line) is due to
+    // show at once, not at the next second.
+    QTest::mouseClick(w.cmdPause, Qt::LeftButton);
+    ASSERT_TRUE(w.WavePlayer->isPaused());
+    // The first slow tick may fall just before a second; the next comes just after one.
+    ASSERT_TRUE(waitForTicks(2));
+    EXPECT_GT(w.Timer1->interval(), 50);
+    w.WavePlayer->setPosition(2000);
+    EXPECT_EQ(w.Timer1->remainingTime(), 0);
+    ASSERT_TRUE(waitForTicks(1));
     EXPECT_EQ(shown, expected);
 }
 
