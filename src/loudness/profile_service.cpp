@@ -24,6 +24,10 @@ namespace {
 
 // How often the live log is read on while nothing else waits.
 constexpr std::chrono::seconds LiveLookInterval{2};
+// How long a closing service waits for its worker to close its store, and
+// how long a call of the worker's may have waited before it counts as stuck.
+constexpr std::chrono::seconds WorkerStopWait{2};
+constexpr int64_t StuckCallMs = 250;
 
 struct Request {
     QByteArray name;
@@ -51,6 +55,7 @@ struct ProfileService::Shared {
     QByteArray current;
     std::vector<Result> results;
     ProfileService* receiver = nullptr;
+    bool finished = false; // the worker has closed its store and returned
 };
 
 namespace {
@@ -85,49 +90,57 @@ Result work(const std::filesystem::path& logFolder, ProfileStore& store, const R
 void ProfileService::run(const std::shared_ptr<Shared>& shared)
 {
     runAtIdlePriority();
-    ProfileStore store(shared->logFolder);
-    std::unique_ptr<LogMeasurement> live;
-    QByteArray liveName;
-    int64_t liveFramesDelivered = -1;
-    std::unique_lock lock(shared->mutex);
-    while (!shared->control.cancelled.load()) {
-        if (shared->queue.empty()) {
-            if (shared->liveName.isEmpty())
-                shared->wake.wait(lock);
-            else
-                shared->wake.wait_for(lock, LiveLookInterval);
-            if (shared->queue.empty() && !shared->liveName.isEmpty())
-                shared->queue.push_back({shared->liveName, true});
-            continue;
-        }
-        const Request request = shared->queue.front();
-        shared->queue.pop_front();
-        if (request.live && request.name != shared->liveName)
-            continue; // another log is live by now
-        if (shared->liveName != liveName) {
-            live.reset();
-            liveName.clear();
-            liveFramesDelivered = -1;
-        }
-        shared->current = request.name;
-        lock.unlock();
-        Result result = work(shared->logFolder, store, request, live, liveName, shared->control);
-        lock.lock();
-        shared->current.clear();
-        if (shared->control.cancelled.load())
-            break;
-        // A live log that has not grown since it was last handed over is not handed over again.
-        if (request.live && result.profile) {
-            if (result.profile->frames == liveFramesDelivered)
+    {
+        ProfileStore store(shared->logFolder);
+        std::unique_ptr<LogMeasurement> live;
+        QByteArray liveName;
+        int64_t liveFramesDelivered = -1;
+        std::unique_lock lock(shared->mutex);
+        while (!shared->control.cancelled.load()) {
+            if (shared->queue.empty()) {
+                if (shared->liveName.isEmpty())
+                    shared->wake.wait(lock);
+                else
+                    shared->wake.wait_for(lock, LiveLookInterval);
+                if (shared->queue.empty() && !shared->liveName.isEmpty())
+                    shared->queue.push_back({shared->liveName, true});
                 continue;
-            liveFramesDelivered = result.profile->frames;
+            }
+            const Request request = shared->queue.front();
+            shared->queue.pop_front();
+            if (request.live && request.name != shared->liveName)
+                continue; // another log is live by now
+            if (shared->liveName != liveName) {
+                live.reset();
+                liveName.clear();
+                liveFramesDelivered = -1;
+            }
+            shared->current = request.name;
+            lock.unlock();
+            Result result = work(shared->logFolder, store, request, live, liveName, shared->control);
+            lock.lock();
+            shared->current.clear();
+            if (shared->control.cancelled.load())
+                break;
+            // A live log that has not grown since it was last handed over is not handed over again.
+            if (request.live && result.profile) {
+                if (result.profile->frames == liveFramesDelivered)
+                    continue;
+                liveFramesDelivered = result.profile->frames;
+            }
+            if (!result.profile && result.failure.isEmpty())
+                continue;
+            shared->results.push_back(std::move(result));
+            if (ProfileService* receiver = shared->receiver)
+                postCall(receiver, [receiver] { receiver->deliver(); });
         }
-        if (!result.profile && result.failure.isEmpty())
-            continue;
-        shared->results.push_back(std::move(result));
-        if (ProfileService* receiver = shared->receiver)
-            postCall(receiver, [receiver] { receiver->deliver(); });
     }
+    // Told only once the store's connection is closed: the service waits for
+    // this, so that no connection is left to close after the program's exit
+    // has begun tearing down the database driver.
+    std::lock_guard lock(shared->mutex);
+    shared->finished = true;
+    shared->wake.notify_all();
 }
 
 ProfileService::ProfileService(std::filesystem::path logFolder, std::string place, QObject* parent)
@@ -140,10 +153,16 @@ ProfileService::ProfileService(std::filesystem::path logFolder, std::string plac
 
 ProfileService::~ProfileService()
 {
-    std::lock_guard lock(shared_->mutex);
+    std::unique_lock lock(shared_->mutex);
     shared_->control.cancel();
     shared_->receiver = nullptr;
     shared_->wake.notify_all();
+    // A cancelled worker stops at its next read; one stuck in a call on a
+    // dead share is let go at once, so a Close never waits on the drive.
+    const auto givenUpAt = std::chrono::steady_clock::now() + WorkerStopWait;
+    while (!shared_->finished && shared_->control.stuckForMs() < StuckCallMs &&
+           std::chrono::steady_clock::now() < givenUpAt)
+        shared_->wake.wait_for(lock, std::chrono::milliseconds(20));
 }
 
 void ProfileService::startWorker()
