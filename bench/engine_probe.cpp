@@ -15,7 +15,11 @@
 //       recording, from its live edge, and follows it for SECONDS; prints how
 //       far behind the recording what is heard stays, sampled every 50 ms,
 //       as "lag_median_ms N" and "lag_max_ms N" (each sample as "lag_ms N"
-//       too when TARNVEIL_LAGS is set), and the gaps heard as play does
+//       too when TARNVEIL_LAGS is set), and the gaps heard as play does.
+//       TARNVEIL_FOLLOW_FROM_MS=N starts at N ms instead of the length the
+//       player knows at open. A
+//       compressed log's recording is known only as far as the player has
+//       decoded it, so its lag is taken from the player's own length
 //   engine_probe devices
 //       lists the player's devices with their numbers
 //   engine_probe rss-play FILE SECONDS [DEVICE]
@@ -46,6 +50,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -226,8 +231,9 @@ std::filesystem::path liveLog(const std::filesystem::path& root)
     return root / "logger" / "logs" / name.substr(prefix.size());
 }
 
-// Milliseconds of whole frames in `file` on disk now.
-int64_t recordedMs(const std::filesystem::path& file)
+// Milliseconds of whole frames in the WAV log `file` on disk now; nothing
+// for a compressed log, whose length only its decoder knows.
+std::optional<int64_t> recordedMs(const std::filesystem::path& file)
 {
     std::ifstream in(file, std::ios::binary);
     std::vector<uint8_t> head(4096);
@@ -236,7 +242,9 @@ int64_t recordedMs(const std::filesystem::path& file)
     const std::optional<WaveLayout> layout = readWaveLayout(head);
     std::error_code error;
     const auto size = std::filesystem::file_size(file, error);
-    if (!layout || error || size < layout->dataOffset || layout->sampleRate == 0)
+    if (!layout)
+        return std::nullopt;
+    if (error || size < layout->dataOffset || layout->sampleRate == 0)
         return 0;
     const auto frames = static_cast<int64_t>((size - layout->dataOffset) / layout->blockAlign * layout->framesPerBlock);
     return framesToMs(frames, static_cast<int>(layout->sampleRate));
@@ -261,7 +269,7 @@ int follow(const char* rootName, int64_t seconds, const char* device)
     QObject::connect(&sample, &QTimer::timeout, [&] {
         // What has been recorded after the point being heard, over every log.
         const std::filesystem::path live = liveLog(root);
-        int64_t lag = recordedMs(live);
+        int64_t lag = recordedMs(live).value_or(player.LengthMs());
         if (live != player.FileName())
             lag += player.LengthMs();
         lags.push_back(lag - player.Position());
@@ -274,8 +282,10 @@ int follow(const char* rootName, int64_t seconds, const char* device)
     QElapsedTimer clock;
     clock.start();
     const double processorBefore = processorSeconds();
-    // Jump to now: the newest sample recorded.
-    player.setPosition(player.LengthMs());
+    // Jump to now: the newest sample recorded. A log whose decoder cannot tell
+    // its length before reading it (FLAC) is sent where the bench says now is.
+    const char* from = std::getenv("TARNVEIL_FOLLOW_FROM_MS");
+    player.setPosition(from != nullptr ? static_cast<int32_t>(std::atol(from)) : player.LengthMs());
     player.Play();
     sample.start(50);
     QCoreApplication::exec();

@@ -1,5 +1,6 @@
 #include "components/sound_file.h"
 
+#include "components/fed_mpeg_decoder.h"
 #include "components/growing_stream.h"
 #include "components/growing_wave_io.h"
 #include "platform/failure.h"
@@ -59,6 +60,8 @@ SoundFile::SoundFile(const std::filesystem::path& file, Growth growth)
             // its header says, a WAV file of another shape plays as far as that.
             const int64_t counted = info_.frames < SF_COUNT_MAX ? info_.frames : 0;
             streamGrowth_ = std::make_unique<GrowingStream>(descriptor_, counted);
+            if ((info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG)
+                mpegFeed_ = std::make_unique<FedMpegDecoder>(descriptor_, info_.channels, info_.samplerate);
         }
         if (info_.channels < 1 || info_.samplerate < 1 || info_.frames < 0)
             throw Failure(FailureCode::InvalidFileFormat, name + ": no playable audio");
@@ -160,23 +163,54 @@ int64_t SoundFile::readHandle(float* interleaved, int64_t count)
 
 int64_t SoundFile::readStream(float* interleaved, int64_t count)
 {
+    if (mpegFeed_) {
+        const int64_t got = mpegFeed_->read(interleaved, count);
+        position_ += got;
+        streamGrowth_->decodedTo(position_, got < count);
+        return got;
+    }
     int64_t got = readHandle(interleaved, count);
     if (got < count && streamGrowth_->grownSinceDecoderOpened()) {
-        // A decoder that met the end of the file stays there: a fresh one
-        // resumes where it stopped, in the bytes recorded since.
+        // A decoder that met the end of the file stays there. A FLAC decoder
+        // takes up the bytes recorded since once it is sent back to where it
+        // stopped; others keep the length they saw at open, so a fresh one
+        // resumes there. Either way it decodes only whole frames.
         const int64_t resumeAt = position_;
-        reopen();
-        if (handle_ && sf_seek(handle_.get(), resumeAt, SEEK_SET) != resumeAt)
+        bool resumed = false;
+        if (resumesInPlace()) {
+            streamGrowth_->decoderOpened();
+            resumed = handle_ && sf_seek(handle_.get(), resumeAt, SEEK_SET) == resumeAt;
+        }
+        // A FLAC decoder that met half a frame at the end refuses every seek
+        // from then on: a fresh one is tried, and tried again after the next
+        // growth if the frame is still not whole.
+        if (!resumed) {
+            reopen();
+            resumed = handle_ && sf_seek(handle_.get(), resumeAt, SEEK_SET) == resumeAt;
+        }
+        if (!resumed && !resumesInPlace())
             handle_.reset();
         position_ = resumeAt;
-        got += readHandle(interleaved + got * info_.channels, count - got);
+        if (resumed)
+            got += readHandle(interleaved + got * info_.channels, count - got);
     }
     streamGrowth_->decodedTo(position_, got < count);
     return got;
 }
 
+bool SoundFile::resumesInPlace() const
+{
+    return (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC;
+}
+
 bool SoundFile::seek(int64_t frame)
 {
+    if (mpegFeed_) {
+        if (!mpegFeed_->seek(frame))
+            return false;
+        position_ = frame;
+        return true;
+    }
     if (!handle_)
         return false;
     if (info_.seekable) {

@@ -10,6 +10,7 @@
 
 namespace tarnveil {
 
+class FedMpegDecoder;
 class GrowingStream;
 class GrowingWaveIo;
 class LogGrowth;
@@ -65,6 +66,7 @@ private:
     void openHandle(SF_INFO& info, const std::string& name);
     void reopen();
     int64_t readStream(float* interleaved, int64_t count);
+    bool resumesInPlace() const;
     int64_t readHandle(float* interleaved, int64_t count);
     bool skip(int64_t frames);
 
@@ -75,6 +77,8 @@ private:
     int descriptor_ = -1;
     std::unique_ptr<GrowingWaveIo> waveGrowth_;
     std::unique_ptr<GrowingStream> streamGrowth_;
+    // A growing MPEG log is decoded from its bytes as they come, not by libsndfile.
+    std::unique_ptr<FedMpegDecoder> mpegFeed_;
     // A block codec decodes its first block as it opens: opened before that
     // block was recorded, the handle must be opened again once it is there.
     bool openedEmpty_ = false;
