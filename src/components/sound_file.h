@@ -67,6 +67,7 @@ private:
     void reopen();
     int64_t readStream(float* interleaved, int64_t count);
     bool resumesInPlace() const;
+    int64_t recordedFlacFrames() const;
     int64_t readHandle(float* interleaved, int64_t count);
     bool skip(int64_t frames);
 
@@ -86,6 +87,8 @@ private:
     std::unique_ptr<SNDFILE, SndfileCloser> handle_;
     std::vector<int> channelMap_;
     int64_t position_ = 0;
+    // The stream decoder could not yet go to position_: it tries again once the log has grown.
+    bool resumePending_ = false;
 };
 
 // Milliseconds that `frames` frames last at `sampleRate`, rounded down.
