@@ -28,7 +28,8 @@
 //
 // Decoding goes through the player's own path: libsndfile into floats, then
 // the channel fold to the device's channels. play, rss-play and follow print
-// "cpu_percent N": the process's processor time over the time played. Exit
+// "cpu_percent N": the process's processor time over the time played, and
+// "cpu_steady_percent N": the same from two seconds in. Exit
 // status 0 on success; a failure prints its number and description.
 #include "components/channel_mixer.h"
 #include "components/playback_engine.h"
@@ -169,9 +170,25 @@ double processorSeconds()
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
 }
 
-void printProcessorUse(double since, const QElapsedTimer& clock)
+// Where the processor time stood two seconds in, once opening, a jump and the
+// device's start are behind: from there on is what playing on costs.
+struct SteadyMark {
+    double processorSeconds = -1.0;
+    qint64 elapsedMs = 0;
+};
+
+void markSteady(SteadyMark& mark, const QElapsedTimer& clock)
 {
-    std::printf("cpu_percent %.2f\n", 100.0 * (processorSeconds() - since) * 1000.0 / static_cast<double>(clock.elapsed()));
+    QTimer::singleShot(2000, [&mark, &clock] { mark = SteadyMark{processorSeconds(), clock.elapsed()}; });
+}
+
+void printProcessorUse(double since, const QElapsedTimer& clock, const SteadyMark& steady)
+{
+    const double now = processorSeconds();
+    std::printf("cpu_percent %.2f\n", 100.0 * (now - since) * 1000.0 / static_cast<double>(clock.elapsed()));
+    if (steady.processorSeconds >= 0.0 && clock.elapsed() > steady.elapsedMs)
+        std::printf("cpu_steady_percent %.2f\n", 100.0 * (now - steady.processorSeconds) * 1000.0 /
+                                                      static_cast<double>(clock.elapsed() - steady.elapsedMs));
 }
 
 void printDropouts(const WavePlayer& player)
@@ -206,12 +223,14 @@ int play(const char* name, int64_t seconds, const char* device, bool sampleMemor
     QElapsedTimer clock;
     clock.start();
     const double processorBefore = processorSeconds();
+    SteadyMark steady;
+    markSteady(steady, clock);
     player.Play();
     QCoreApplication::exec();
     std::printf("played %.3f s to position %d ms\n", static_cast<double>(clock.elapsed()) / 1000.0,
                 player.Position());
     printDropouts(player);
-    printProcessorUse(processorBefore, clock);
+    printProcessorUse(processorBefore, clock, steady);
     if (sampleMemory)
         std::printf("rss_max_kb %ld\nrss_last_kb %ld\n", maxKb, lastKb);
     return 0;
@@ -282,6 +301,8 @@ int follow(const char* rootName, int64_t seconds, const char* device)
     QElapsedTimer clock;
     clock.start();
     const double processorBefore = processorSeconds();
+    SteadyMark steady;
+    markSteady(steady, clock);
     // Jump to now: the newest sample recorded. A log whose decoder cannot tell
     // its length before reading it (FLAC) is sent where the bench says now is.
     const char* from = std::getenv("TARNVEIL_FOLLOW_FROM_MS");
@@ -291,7 +312,7 @@ int follow(const char* rootName, int64_t seconds, const char* device)
     QCoreApplication::exec();
     std::printf("followed %.3f s over %d new logs\n", static_cast<double>(clock.elapsed()) / 1000.0, changes);
     printDropouts(player);
-    printProcessorUse(processorBefore, clock);
+    printProcessorUse(processorBefore, clock, steady);
     // The first second settles the device's queue.
     lags.erase(lags.begin(), lags.begin() + std::min<ptrdiff_t>(20, static_cast<ptrdiff_t>(lags.size())));
     if (lags.empty())

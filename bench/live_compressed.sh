@@ -14,7 +14,9 @@
 # server. For each format a writer records an hour of programme at full speed,
 # then goes on in real time, naming its log in CurFile; each probe jumps to the
 # live edge and follows it. The peer of each follow plays a finished hour log
-# of the same format for the same time.
+# of the same format for the same time. Processor time is counted from two
+# seconds in, after the jump to the live edge (an hour into the log), which
+# opening a log costs once.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -56,8 +58,9 @@ for format in $formats; do
     for ((run = 1; run <= runs; run++)); do
         for n in "${!builds[@]}"; do
             probe=${builds[$n]}/bench/engine_probe
-            # Where the writer is now, for a log whose length only decoding tells.
-            now=$(((3600 + SECONDS - started) * 1000 - 2000))
+            # Half a second before where the writer is now: the reader reaches
+            # the live edge at once, whatever length the log's header gives.
+            now=$(((3600 + SECONDS - started) * 1000 - 500))
             TARNVEIL_FOLLOW_FROM_MS=$now "$probe" follow "$work/live-$format" "$played" \
                 >"$work/follow-$format-$n-$run.txt" 2>/dev/null
             "$probe" play "$finished" "$played" >"$work/play-$format-$n-$run.txt" 2>/dev/null
@@ -66,8 +69,8 @@ for format in $formats; do
     kill "$writerPid" && wait "$writerPid" || true
     writerPid=""
     for n in "${!builds[@]}"; do
-        follow=$(for r in $(seq "$runs"); do value cpu_percent "$work/follow-$format-$n-$r.txt"; done | median)
-        finishedCpu=$(for r in $(seq "$runs"); do value cpu_percent "$work/play-$format-$n-$r.txt"; done | median)
+        follow=$(for r in $(seq "$runs"); do value cpu_steady_percent "$work/follow-$format-$n-$r.txt"; done | median)
+        finishedCpu=$(for r in $(seq "$runs"); do value cpu_steady_percent "$work/play-$format-$n-$r.txt"; done | median)
         lag=$(for r in $(seq "$runs"); do value lag_median_ms "$work/follow-$format-$n-$r.txt"; done | median)
         starved=$(for r in $(seq "$runs"); do value starved_buffers "$work/follow-$format-$n-$r.txt"; done | median)
         echo "$format ${builds[$n]}: cpu following ${follow} %, playing finished ${finishedCpu} %," \

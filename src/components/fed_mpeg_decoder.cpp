@@ -5,6 +5,7 @@
 #include <mpg123.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 
@@ -13,6 +14,26 @@ namespace tarnveil {
 namespace {
 // Bytes handed over at a time: a few dozen frames at broadcast bit rates.
 constexpr size_t FeedBytes = 64 * 1024;
+// LAME's encoder delay and libmpg123's own decoder delay, which the tag that
+// LAME writes into its first frame on closing tells a decoder to drop.
+constexpr int64_t LameDelay = 576 + 529;
+// Bytes after the first frame's header that LAME leaves zero while it records.
+constexpr size_t PlaceholderBytes = 32;
+
+// LAME reserves the first frame of a file for its tag and fills it only when
+// the file is finished: until then it is a frame header followed by zeros.
+bool startsWithTagPlaceholder(int fd)
+{
+    unsigned char head[4 + PlaceholderBytes] = {};
+    if (::pread(fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head) || head[0] != 0xFF ||
+        (head[1] & 0xE0) != 0xE0)
+        return false;
+    for (size_t i = 4; i < sizeof head; ++i) {
+        if (head[i] != 0)
+            return false;
+    }
+    return true;
+}
 } // namespace
 
 FedMpegDecoder::FedMpegDecoder(int fd, int channels, int sampleRate)
@@ -44,7 +65,14 @@ bool FedMpegDecoder::start()
             result = mpg123_read(handle_, &none, 0, &decoded);
         } while (result == MPG123_NEED_MORE && feed());
     }
-    return result == MPG123_NEW_FORMAT && formatMatches();
+    if (result != MPG123_NEW_FORMAT || !formatMatches())
+        return false;
+    // The finished log will be decoded without the reserved frame and the
+    // delays: the recording is heard the same from the start.
+    if (startsWithTagPlaceholder(fd_))
+        lead_ = mpg123_spf(handle_) + LameDelay;
+    toDrop_ = lead_;
+    return true;
 }
 
 FedMpegDecoder::~FedMpegDecoder()
@@ -76,6 +104,17 @@ bool FedMpegDecoder::feed()
 
 int64_t FedMpegDecoder::read(float* interleaved, int64_t count)
 {
+    while (toDrop_ > 0) {
+        const int64_t dropped = decode(interleaved, std::min(toDrop_, count));
+        if (dropped == 0)
+            return 0;
+        toDrop_ -= dropped;
+    }
+    return decode(interleaved, count);
+}
+
+int64_t FedMpegDecoder::decode(float* interleaved, int64_t count)
+{
     const auto frameBytes = sizeof(float) * static_cast<size_t>(channels_);
     int64_t done = 0;
     while (done < count) {
@@ -99,11 +138,12 @@ bool FedMpegDecoder::seek(int64_t frame)
     off_t resumeAt = 0;
     off_t result = MPG123_NEED_MORE;
     do {
-        result = mpg123_feedseek(handle_, static_cast<off_t>(frame), SEEK_SET, &resumeAt);
+        result = mpg123_feedseek(handle_, static_cast<off_t>(frame + lead_), SEEK_SET, &resumeAt);
     } while (result == MPG123_NEED_MORE && feed());
     if (result < 0)
         return false;
     fedTo_ = static_cast<uint64_t>(resumeAt);
+    toDrop_ = 0;
     return true;
 }
 

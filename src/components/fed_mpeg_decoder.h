@@ -32,6 +32,7 @@ public:
 private:
     bool start();
     bool feed();
+    int64_t decode(float* interleaved, int64_t count);
     bool formatMatches();
 
     const int fd_;
@@ -39,6 +40,8 @@ private:
     const long sampleRate_;
     mpg123_handle_struct* handle_ = nullptr;
     uint64_t fedTo_ = 0; // the file's bytes up to here are with the decoder
+    int64_t lead_ = 0;   // decoded frames before the stream's first frame
+    int64_t toDrop_ = 0; // of the lead, still to be decoded and dropped
     std::vector<unsigned char> bytes_;
 };
 

@@ -33,7 +33,7 @@ std::optional<FrameHeader> headerAt(std::span<const uint8_t> bytes)
     const int rateCode = bytes[2] & 0x0F;
     if (sizeCode == 0 || rateCode == 15)
         return std::nullopt;
-    // The frame's (or first sample's) number, coded as UTF-8 codes points are.
+    // The frame's (or first sample's) number, coded as UTF-8 code points are.
     size_t at = 4;
     const uint8_t lead = bytes[at++];
     int more = 0;
