@@ -51,7 +51,7 @@ private:
     uint64_t lengthAtDecoderOpen_ = 0;
     uint64_t lengthWhenDry_ = 0;
     uint64_t lengthAtLastLook_ = 0;
-    double framesPerByte_ = 0; // at open; 0 when the decoder could not count
+    double framesPerByte_ = 0; // at open, then where the decoder last ran dry; 0 until known
 };
 
 } // namespace tarnveil
