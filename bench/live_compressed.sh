@@ -61,9 +61,11 @@ for format in $formats; do
             # Half a second before where the writer is now: the reader reaches
             # the live edge at once, whatever length the log's header gives.
             now=$(((3600 + SECONDS - started) * 1000 - 500))
+            # A run that fails leaves its figures out of the medians.
             TARNVEIL_FOLLOW_FROM_MS=$now "$probe" follow "$work/live-$format" "$played" \
-                >"$work/follow-$format-$n-$run.txt" 2>/dev/null
-            "$probe" play "$finished" "$played" >"$work/play-$format-$n-$run.txt" 2>/dev/null
+                >"$work/follow-$format-$n-$run.txt" 2>/dev/null || echo "follow $format ${builds[$n]} run $run failed"
+            "$probe" play "$finished" "$played" >"$work/play-$format-$n-$run.txt" 2>/dev/null ||
+                echo "play $format ${builds[$n]} run $run failed"
         done
     done
     kill "$writerPid" && wait "$writerPid" || true
