@@ -17,8 +17,9 @@ constexpr size_t FeedBytes = 64 * 1024;
 // LAME's encoder delay and libmpg123's own decoder delay, which the tag that
 // LAME writes into its first frame on closing tells a decoder to drop.
 constexpr int64_t LameDelay = 576 + 529;
-// Bytes after the first frame's header that LAME leaves zero while it records.
-constexpr size_t PlaceholderBytes = 32;
+// Bytes after the first frame's header that LAME leaves zero while it records:
+// past where the finished tag begins (36 bytes in at most, 38 with a CRC).
+constexpr size_t PlaceholderBytes = 60;
 
 // LAME reserves the first frame of a file for its tag and fills it only when
 // the file is finished: until then it is a frame header followed by zeros.
