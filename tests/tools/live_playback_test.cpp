@@ -302,9 +302,8 @@ class OtherLoggerLiveLog : public ConsoleTest, public ::testing::WithParamInterf
 // the console's own: on into each new log as it appears, the new log selected
 // under its listed name, until the logger stops. Nothing is written to its
 // files. A WAV or FLAC log is heard sample for sample; an MP3 log is heard
-// whole give or take the codec's frames, since a finished MP3 file tells its
-// decoder to drop the coder's delay and padding, which the same file did not
-// while it was recorded.
+// whole give or take the coder's padding at each file's end, which only the
+// finished file states, after the part of it that was heard while recorded.
 TEST_P(OtherLoggerLiveLog, IsFollowedFromItsNewestLogIntoTheNextUntilItStops)
 {
     playDevice = pacedCaptureDeviceNumber();
