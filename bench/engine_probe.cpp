@@ -15,7 +15,11 @@
 //       recording, from its live edge, and follows it for SECONDS; prints how
 //       far behind the recording what is heard stays, sampled every 50 ms,
 //       as "lag_median_ms N" and "lag_max_ms N" (each sample as "lag_ms N"
-//       too when TARNVEIL_LAGS is set), and the gaps heard as play does
+//       too when TARNVEIL_LAGS is set), and the gaps heard as play does.
+//       TARNVEIL_FOLLOW_FROM_MS=N starts at N ms instead of the length the
+//       player knows at open. A
+//       compressed log's recording is known only as far as the player has
+//       decoded it, so its lag is taken from the player's own length
 //   engine_probe devices
 //       lists the player's devices with their numbers
 //   engine_probe rss-play FILE SECONDS [DEVICE]
@@ -24,7 +28,8 @@
 //
 // Decoding goes through the player's own path: libsndfile into floats, then
 // the channel fold to the device's channels. play, rss-play and follow print
-// "cpu_percent N": the process's processor time over the time played. Exit
+// "cpu_percent N": the process's processor time over the time played, and
+// "cpu_steady_percent N": the same from two seconds in. Exit
 // status 0 on success; a failure prints its number and description.
 #include "components/channel_mixer.h"
 #include "components/playback_engine.h"
@@ -46,6 +51,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -164,9 +170,25 @@ double processorSeconds()
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
 }
 
-void printProcessorUse(double since, const QElapsedTimer& clock)
+// Where the processor time stood two seconds in, once opening, a jump and the
+// device's start are behind: from there on is what playing on costs.
+struct SteadyMark {
+    double processorSeconds = -1.0;
+    qint64 elapsedMs = 0;
+};
+
+void markSteady(SteadyMark& mark, const QElapsedTimer& clock)
 {
-    std::printf("cpu_percent %.2f\n", 100.0 * (processorSeconds() - since) * 1000.0 / static_cast<double>(clock.elapsed()));
+    QTimer::singleShot(2000, [&mark, &clock] { mark = SteadyMark{processorSeconds(), clock.elapsed()}; });
+}
+
+void printProcessorUse(double since, const QElapsedTimer& clock, const SteadyMark& steady)
+{
+    const double now = processorSeconds();
+    std::printf("cpu_percent %.2f\n", 100.0 * (now - since) * 1000.0 / static_cast<double>(clock.elapsed()));
+    if (steady.processorSeconds >= 0.0 && clock.elapsed() > steady.elapsedMs)
+        std::printf("cpu_steady_percent %.2f\n", 100.0 * (now - steady.processorSeconds) * 1000.0 /
+                                                      static_cast<double>(clock.elapsed() - steady.elapsedMs));
 }
 
 void printDropouts(const WavePlayer& player)
@@ -201,12 +223,14 @@ int play(const char* name, int64_t seconds, const char* device, bool sampleMemor
     QElapsedTimer clock;
     clock.start();
     const double processorBefore = processorSeconds();
+    SteadyMark steady;
+    markSteady(steady, clock);
     player.Play();
     QCoreApplication::exec();
     std::printf("played %.3f s to position %d ms\n", static_cast<double>(clock.elapsed()) / 1000.0,
                 player.Position());
     printDropouts(player);
-    printProcessorUse(processorBefore, clock);
+    printProcessorUse(processorBefore, clock, steady);
     if (sampleMemory)
         std::printf("rss_max_kb %ld\nrss_last_kb %ld\n", maxKb, lastKb);
     return 0;
@@ -226,8 +250,9 @@ std::filesystem::path liveLog(const std::filesystem::path& root)
     return root / "logger" / "logs" / name.substr(prefix.size());
 }
 
-// Milliseconds of whole frames in `file` on disk now.
-int64_t recordedMs(const std::filesystem::path& file)
+// Milliseconds of whole frames in the WAV log `file` on disk now; nothing
+// for a compressed log, whose length only its decoder knows.
+std::optional<int64_t> recordedMs(const std::filesystem::path& file)
 {
     std::ifstream in(file, std::ios::binary);
     std::vector<uint8_t> head(4096);
@@ -236,7 +261,9 @@ int64_t recordedMs(const std::filesystem::path& file)
     const std::optional<WaveLayout> layout = readWaveLayout(head);
     std::error_code error;
     const auto size = std::filesystem::file_size(file, error);
-    if (!layout || error || size < layout->dataOffset || layout->sampleRate == 0)
+    if (!layout)
+        return std::nullopt;
+    if (error || size < layout->dataOffset || layout->sampleRate == 0)
         return 0;
     const auto frames = static_cast<int64_t>((size - layout->dataOffset) / layout->blockAlign * layout->framesPerBlock);
     return framesToMs(frames, static_cast<int>(layout->sampleRate));
@@ -261,7 +288,7 @@ int follow(const char* rootName, int64_t seconds, const char* device)
     QObject::connect(&sample, &QTimer::timeout, [&] {
         // What has been recorded after the point being heard, over every log.
         const std::filesystem::path live = liveLog(root);
-        int64_t lag = recordedMs(live);
+        int64_t lag = recordedMs(live).value_or(player.LengthMs());
         if (live != player.FileName())
             lag += player.LengthMs();
         lags.push_back(lag - player.Position());
@@ -274,14 +301,18 @@ int follow(const char* rootName, int64_t seconds, const char* device)
     QElapsedTimer clock;
     clock.start();
     const double processorBefore = processorSeconds();
-    // Jump to now: the newest sample recorded.
-    player.setPosition(player.LengthMs());
+    SteadyMark steady;
+    markSteady(steady, clock);
+    // Jump to now: the newest sample recorded. A log whose decoder cannot tell
+    // its length before reading it (FLAC) is sent where the bench says now is.
+    const char* from = std::getenv("TARNVEIL_FOLLOW_FROM_MS");
+    player.setPosition(from != nullptr ? static_cast<int32_t>(std::atol(from)) : player.LengthMs());
     player.Play();
     sample.start(50);
     QCoreApplication::exec();
     std::printf("followed %.3f s over %d new logs\n", static_cast<double>(clock.elapsed()) / 1000.0, changes);
     printDropouts(player);
-    printProcessorUse(processorBefore, clock);
+    printProcessorUse(processorBefore, clock, steady);
     // The first second settles the device's queue.
     lags.erase(lags.begin(), lags.begin() + std::min<ptrdiff_t>(20, static_cast<ptrdiff_t>(lags.size())));
     if (lags.empty())

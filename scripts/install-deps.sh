@@ -3,8 +3,10 @@
 # Usage: scripts/install-deps.sh [build|test|run|bench|all]
 set -euo pipefail
 
+# libmpg123 decodes MPEG logs while they are recorded: libsndfile's own MPEG
+# decoder ends where the file ended when it was opened.
 build=(cmake g++ pkg-config qt6-base-dev libqt6sql6-sqlite libsndfile1-dev portaudio19-dev libsamplerate0-dev
-       libebur128-dev libsqlite3-dev
+       libebur128-dev libsqlite3-dev libmpg123-dev
        libgtest-dev libgmock-dev libbenchmark-dev libfuse3-dev
        dpkg-dev)
 # The tests play through a real sound server with a null sink, on a headless display;

@@ -19,6 +19,8 @@ constexpr int BlocksBetweenLinkChecks = 16;
 // How long the reader waits at the end of a log being recorded before it looks
 // again: the logger appends every few tens of milliseconds.
 constexpr auto FollowPause = std::chrono::milliseconds(25);
+// The longest the reader sleeps at the live edge, however much the ring holds.
+constexpr auto LongestFollowPause = std::chrono::milliseconds(100);
 
 size_t fullMarginFor(size_t blockFrames, const std::optional<Resampler>& resampler)
 {
@@ -214,17 +216,22 @@ void FileReader::waitForRoom(uint64_t seekGeneration)
 }
 
 // Nothing more is recorded yet. While the device plays, the reader looks again
-// shortly; while it is stopped or paused, it sleeps until the device starts,
-// a seek or quit.
+// once part of what the ring holds has played; while it is stopped or paused,
+// it sleeps until the device starts, a seek or quit.
 void FileReader::waitAtLiveEdge(uint64_t seekGeneration)
 {
     std::unique_lock lock(wakeMutex_);
     const uint64_t consumerSeen = consumerChanges_;
     const auto woken = [&] { return wokenSince(seekGeneration, consumerSeen); };
-    if (callbackConsumes_.load())
-        wake_.wait_for(lock, FollowPause, woken);
-    else
+    if (callbackConsumes_.load()) {
+        // Half of what the ring still holds goes by before the reader looks
+        // again, so that its looks stay few without the ring running dry.
+        const auto queued = static_cast<int64_t>(feed_.capacityFrames() - feed_.writableFrames());
+        const std::chrono::microseconds holds(queued * 1'000'000 / format_.sampleRate);
+        wake_.wait_for(lock, std::clamp<std::chrono::microseconds>(holds / 2, FollowPause, LongestFollowPause), woken);
+    } else {
         wake_.wait(lock, woken);
+    }
 }
 
 void FileReader::serveAsConsumer()

@@ -77,6 +77,11 @@ void GrowingStream::decodedTo(int64_t frontier, bool dry)
         dry_ = true;
         lengthWhenDry_ = length();
         frames_.store(frontier, std::memory_order_release);
+        // What the decoder found in the whole file is a better measure of its
+        // frames per byte than the count at open, which a coder of variable
+        // rate or a header still to be written can put far off.
+        if (lengthWhenDry_ > 0 && frontier > 0)
+            framesPerByte_ = static_cast<double>(frontier) / static_cast<double>(lengthWhenDry_);
     } else if (frontier > frames()) {
         frames_.store(frontier, std::memory_order_release);
     }

@@ -9,8 +9,8 @@ namespace tarnveil {
 
 // A compressed log (MP3, Ogg, FLAC, ...) that a logger may still be writing.
 // Its frames are known only once decoded, so the reader reads until the decoder
-// runs dry; once the file has grown since the decoder was opened, the decoder
-// is opened again and resumes where it stopped (see SoundFile::read). Nothing
+// runs dry; once the file has grown since, the decoder resumes where it
+// stopped, sent back there or opened again (see SoundFile::read). Nothing
 // here writes to the file.
 class GrowingStream final : public LogGrowth {
 public:
@@ -31,7 +31,8 @@ public:
     bool settleIfFinished() override;
     void settle() override;
 
-    // Reader thread, for the decoder's owner: a decoder has just been opened.
+    // Reader thread, for the decoder's owner: a decoder has just been opened,
+    // or sent back to take up what the file holds now.
     void decoderOpened();
     // Reader thread: the file holds bytes the open decoder has not seen.
     bool grownSinceDecoderOpened() const;
@@ -50,7 +51,7 @@ private:
     uint64_t lengthAtDecoderOpen_ = 0;
     uint64_t lengthWhenDry_ = 0;
     uint64_t lengthAtLastLook_ = 0;
-    double framesPerByte_ = 0; // at open; 0 when the decoder could not count
+    double framesPerByte_ = 0; // at open, then where the decoder last ran dry; 0 until known
 };
 
 } // namespace tarnveil

@@ -120,8 +120,9 @@ void PlaybackEngine::close()
 void PlaybackEngine::open(const std::filesystem::path& file, LiveLogSource liveLog)
 {
     close();
-    adopt(std::make_unique<SoundFile>(file, liveLog ? SoundFile::Growth::Growing : SoundFile::Growth::Fixed), file,
-          std::move(liveLog));
+    // Decided before the source is moved away: argument order is the compiler's.
+    const auto growth = liveLog ? SoundFile::Growth::Growing : SoundFile::Growth::Fixed;
+    adopt(std::make_unique<SoundFile>(file, growth), file, std::move(liveLog));
 }
 
 void PlaybackEngine::adopt(std::unique_ptr<SoundFile> opened, const std::filesystem::path& file, LiveLogSource liveLog)

@@ -1,5 +1,7 @@
 #include "components/sound_file.h"
 
+#include "components/fed_mpeg_decoder.h"
+#include "components/flac_frames.h"
 #include "components/growing_stream.h"
 #include "components/growing_wave_io.h"
 #include "platform/failure.h"
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 namespace tarnveil {
@@ -18,6 +21,8 @@ namespace tarnveil {
 namespace {
 // The highest rate sound cards play (768 kHz, as in DXD studio equipment).
 constexpr int MaxSampleRate = 768000;
+// The end of a FLAC log looked at for its last frames: several frames at any rate.
+constexpr off_t FlacTailBytes = 256 * 1024;
 
 sf_count_t decode(SNDFILE* handle, float* interleaved, sf_count_t count)
 {
@@ -67,8 +72,10 @@ SoundFile::SoundFile(const std::filesystem::path& file, Growth growth)
         if (growth != Growth::Fixed && !waveShaped && (info_.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_WAV) {
             // A compressed log grows by bytes its decoder reads on into; whatever
             // its header says, a WAV file of another shape plays as far as that.
-            const int64_t counted = info_.frames < SF_COUNT_MAX ? info_.frames : 0;
+            const int64_t counted = info_.frames < SF_COUNT_MAX ? info_.frames : recordedFlacFrames();
             streamGrowth_ = std::make_unique<GrowingStream>(descriptor_, counted);
+            if ((info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG)
+                mpegFeed_ = std::make_unique<FedMpegDecoder>(descriptor_, info_.channels, info_.samplerate);
         }
         if (info_.channels < 1 || info_.samplerate < 1 || info_.frames < 0)
             throw Failure(FailureCode::InvalidFileFormat, name + ": no playable audio");
@@ -197,31 +204,87 @@ int64_t SoundFile::readHandle(Sample* interleaved, int64_t count)
     return got;
 }
 
+// What a FLAC log being recorded holds in whole frames, which its header does
+// not state; 0 for other logs.
+int64_t SoundFile::recordedFlacFrames() const
+{
+    struct stat status {};
+    if ((info_.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC || fstat(descriptor_, &status) != 0)
+        return 0;
+    std::vector<uint8_t> tail(static_cast<size_t>(std::min<off_t>(status.st_size, FlacTailBytes)));
+    const ssize_t got = ::pread(descriptor_, tail.data(), tail.size(), status.st_size - static_cast<off_t>(tail.size()));
+    if (got != static_cast<ssize_t>(tail.size()))
+        return 0;
+    return samplesBeforeLastFlacFrame(tail);
+}
+
 template <typename Sample>
 int64_t SoundFile::readStream(Sample* interleaved, int64_t count)
 {
-    int64_t got = readHandle(interleaved, count);
+    // The fed MPEG decoder gives floats only; MPEG logs are never read as
+    // 16-bit samples, since they do not count as sixteen bits or fewer.
+    if constexpr (std::is_same_v<Sample, float>) {
+        if (mpegFeed_) {
+            const int64_t got = mpegFeed_->read(interleaved, count);
+            position_ += got;
+            streamGrowth_->decodedTo(position_, got < count);
+            return got;
+        }
+    }
+    int64_t got = resumePending_ ? 0 : readHandle(interleaved, count);
     if (got < count && streamGrowth_->grownSinceDecoderOpened()) {
-        // A decoder that met the end of the file stays there: a fresh one
-        // resumes where it stopped, in the bytes recorded since.
+        // A decoder that met the end of the file stays there. A FLAC decoder
+        // takes up the bytes recorded since once it is sent back to where it
+        // stopped; others keep the length they saw at open, so a fresh one
+        // resumes there. Either way it decodes only whole frames.
         const int64_t resumeAt = position_;
-        reopen();
-        if (handle_ && sf_seek(handle_.get(), resumeAt, SEEK_SET) != resumeAt)
+        bool resumed = false;
+        if (resumesInPlace()) {
+            streamGrowth_->decoderOpened();
+            resumed = handle_ && sf_seek(handle_.get(), resumeAt, SEEK_SET) == resumeAt;
+        }
+        // A FLAC decoder that met half a frame at the end refuses every seek
+        // from then on: a fresh one is tried, and tried again after the next
+        // growth if the frame is still not whole.
+        if (!resumed) {
+            reopen();
+            resumed = handle_ && sf_seek(handle_.get(), resumeAt, SEEK_SET) == resumeAt;
+        }
+        if (!resumed && !resumesInPlace())
             handle_.reset();
+        resumePending_ = !resumed && handle_;
         position_ = resumeAt;
-        got += readHandle(interleaved + got * info_.channels, count - got);
+        if (resumed)
+            got += readHandle(interleaved + got * info_.channels, count - got);
     }
     streamGrowth_->decodedTo(position_, got < count);
     return got;
 }
 
+bool SoundFile::resumesInPlace() const
+{
+    return (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC;
+}
+
 bool SoundFile::seek(int64_t frame)
 {
+    if (mpegFeed_) {
+        if (!mpegFeed_->seek(frame))
+            return false;
+        position_ = frame;
+        return true;
+    }
     if (!handle_)
         return false;
     if (info_.seekable) {
-        if (sf_seek(handle_.get(), frame, SEEK_SET) < 0)
-            return false;
+        resumePending_ = false;
+        if (sf_seek(handle_.get(), frame, SEEK_SET) < 0) {
+            // The live edge of a FLAC log lies in a frame not yet whole: the
+            // decoder goes there once the log has grown.
+            if (!streamGrowth_ || !resumesInPlace())
+                return false;
+            resumePending_ = true;
+        }
         position_ = frame;
         return true;
     }

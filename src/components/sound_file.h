@@ -10,6 +10,7 @@
 
 namespace tarnveil {
 
+class FedMpegDecoder;
 class GrowingStream;
 class GrowingWaveIo;
 class LogGrowth;
@@ -76,6 +77,8 @@ private:
     int64_t readStream(Sample* interleaved, int64_t count);
     template <typename Sample>
     int64_t readHandle(Sample* interleaved, int64_t count);
+    bool resumesInPlace() const;
+    int64_t recordedFlacFrames() const;
     bool skip(int64_t frames);
 
     struct SndfileCloser {
@@ -85,6 +88,8 @@ private:
     int descriptor_ = -1;
     std::unique_ptr<GrowingWaveIo> waveGrowth_;
     std::unique_ptr<GrowingStream> streamGrowth_;
+    // A growing MPEG log is decoded from its bytes as they come, not by libsndfile.
+    std::unique_ptr<FedMpegDecoder> mpegFeed_;
     // A block codec decodes its first block as it opens: opened before that
     // block was recorded, the handle must be opened again once it is there.
     bool openedEmpty_ = false;
@@ -92,6 +97,8 @@ private:
     std::unique_ptr<SNDFILE, SndfileCloser> handle_;
     std::vector<int> channelMap_;
     int64_t position_ = 0;
+    // The stream decoder could not yet go to position_: it tries again once the log has grown.
+    bool resumePending_ = false;
 };
 
 // Milliseconds that `frames` frames last at `sampleRate`, rounded down.
