@@ -42,6 +42,10 @@ inline void ownWorkGoesOn()
     driveCall();
 }
 
+// The watch the calling thread works under, or nullptr: threads that help
+// with its work take the same watch, so that they stop with it.
+DriveCallWatch* currentDriveCallWatch();
+
 // Puts the calling thread under `watch` for the scope's life.
 class DriveCallScope {
 public:

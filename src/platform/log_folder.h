@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/failure.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -48,8 +50,16 @@ std::optional<LogFile> newestLog(const std::filesystem::path& folder);
 struct LogFolderContents {
     std::vector<LogFile> logs;         // unsorted
     std::vector<std::string> datedFolders; // their relative paths, ending in '/'
+    int pages = 0; // the pages a share hands the listing out in, with the one that ends it
 };
 LogFolderContents readLogFolder(const std::filesystem::path& logFolder, const std::string& relative);
+// The same for the folder `relative` already open as `folderFd` (O_PATH will
+// do): no path is looked up again on the drive.
+LogFolderContents readLogFolderAt(int folderFd, const std::filesystem::path& logFolder, const std::string& relative);
+
+// The failure of a folder that cannot be read: one that is not there reads as
+// a missing path to the operator, not as a missing file.
+Failure folderFailure(int errnoValue, const std::filesystem::path& folder);
 
 // The folders new logs arrive in: the log folder and the newest dated folder
 // on each level below it.
