@@ -33,7 +33,7 @@ struct FolderLook {
 // Looks at `look.key`, reached from the open folder `fromFd` by `path` ("."
 // for `fromFd` itself, "12" for a folder in it, "2026/12/" two levels down).
 // Each name on the path is one call on a share, the time another; a listing
-// costs its pages and the opening and closing. Returns the folder held open
+// costs its pages, the opening with its look at the time, and the closing. Returns the folder held open
 // with O_PATH (which costs a share nothing) for looking further down, or an
 // empty handle when it failed. Throws DriveCallCancelled only.
 UniqueFd lookAtFolder(int fromFd, const std::string& path, const std::filesystem::path& logFolder,

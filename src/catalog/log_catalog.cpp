@@ -235,22 +235,22 @@ void LogCatalog::readUnchecked(CatalogLook& look)
                 return;
             posted.insert(*next);
             look.reading = dateOfFolder(*next);
-            FolderLook look = lookFor(*next);
+            FolderLook folder = lookFor(*next);
             const size_t parentEnd = next->empty() ? 0 : next->rfind('/', next->size() - 2) + 1;
             if (const auto above = heldAbove.find(next->substr(0, parentEnd)); above != heldAbove.end()) {
-                look.from = above->second;
-                look.path = next->substr(parentEnd);
+                folder.from = above->second;
+                folder.path = next->substr(parentEnd);
             }
-            reads.post(std::move(look));
+            reads.post(std::move(folder));
         }
     };
     post();
     while (std::optional<FolderLook> done = reads.next()) {
         posted.erase(done->key);
-        // A folder forgotten meanwhile, with a folder above it, stays forgotten.
         // A local disk asks nothing per name, and reads all at once: too many to hold.
         if (done->held && !look.local && heldAbove.size() < MaxHeldAbove)
             heldAbove[done->key] = std::move(done->held);
+        // A folder forgotten meanwhile, with a folder above it, stays forgotten.
         if (folders_.contains(done->key))
             apply(*done, look);
         else

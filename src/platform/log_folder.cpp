@@ -265,13 +265,11 @@ std::optional<LogFile> newestLog(const std::filesystem::path& folder)
     return *std::max_element(walk.logs.begin(), walk.logs.end(), listedBefore);
 }
 
-namespace {
-
-// The level and date of a dated folder follow from the names above it.
-void placeDatedFolder(const std::filesystem::path& logFolder, const std::string& relative, Level& level,
-                      std::string& date)
+LogFolderContents readLogFolderAt(int folderFd, const std::filesystem::path& logFolder, const std::string& relative)
 {
-    level = Level::Logs;
+    // The level and date of a dated folder follow from the names above it.
+    Level level = Level::Logs;
+    std::string date;
     std::string_view rest = relative;
     for (size_t slash = rest.find('/'); slash != std::string_view::npos; slash = rest.find('/')) {
         const std::string_view name = rest.substr(0, slash);
@@ -282,51 +280,24 @@ void placeDatedFolder(const std::filesystem::path& logFolder, const std::string&
         level = below;
         rest.remove_prefix(slash + 1);
     }
-}
-
-LogFolderContents readShallow(DirHandle dir, const std::filesystem::path& logFolder, const std::string& relative,
-                              Level level, const std::string& date)
-{
-    Walk walk;
-    walk.shallow = true;
-    walk.list(dir.get(), logFolder / relative, relative, level, date);
-    // A share hands a listing out a page at a time, and one more page to say it ended.
-    constexpr int64_t PageBytes = 4096;
-    const int pages = static_cast<int>(walk.listedBytes / PageBytes) + 2;
-    return LogFolderContents{std::move(walk.logs), std::move(walk.shallowFolders), pages};
-}
-
-} // namespace
-
-LogFolderContents readLogFolder(const std::filesystem::path& logFolder, const std::string& relative)
-{
-    Level level{};
-    std::string date;
-    placeDatedFolder(logFolder, relative, level, date);
     const std::filesystem::path folder = logFolder / relative;
-    driveCall();
-    DirHandle dir(::opendir(folder.c_str()));
-    if (!dir)
-        throw folderFailure(errno, folder);
-    return readShallow(std::move(dir), logFolder, relative, level, date);
-}
-
-LogFolderContents readLogFolderAt(int folderFd, const std::filesystem::path& logFolder, const std::string& relative)
-{
-    Level level{};
-    std::string date;
-    placeDatedFolder(logFolder, relative, level, date);
     driveCall();
     const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        throw folderFailure(errno, logFolder / relative);
+        throw folderFailure(errno, folder);
     DirHandle dir(::fdopendir(fd));
     if (!dir) {
         const int error = errno;
         ::close(fd);
-        throw folderFailure(error, logFolder / relative);
+        throw folderFailure(error, folder);
     }
-    return readShallow(std::move(dir), logFolder, relative, level, date);
+    Walk walk;
+    walk.shallow = true;
+    walk.list(dir.get(), folder, relative, level, date);
+    // A share hands a listing out a page at a time, and one more page to say it ended.
+    constexpr int64_t PageBytes = 4096;
+    const int pages = static_cast<int>(walk.listedBytes / PageBytes) + 2;
+    return LogFolderContents{std::move(walk.logs), std::move(walk.shallowFolders), pages};
 }
 
 std::vector<std::filesystem::path> newestLogFolders(const std::filesystem::path& folder,

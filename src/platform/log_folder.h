@@ -43,18 +43,16 @@ std::vector<LogFile> listLogs(const std::filesystem::path& folder);
 // when there is none. Throws as listLogs does.
 std::optional<LogFile> newestLog(const std::filesystem::path& folder);
 
-// One folder of the tree listLogs walks, read without entering the dated
-// folders in it. `relative` is "" for the log folder itself, else a dated
-// folder's path below it ending in '/' ("2026/12/"). Throws Failure when the
-// folder cannot be read or is no dated folder.
+// One folder of the tree listLogs walks, already open as `folderFd` (O_PATH
+// will do, so no path is looked up again on the drive), read without entering
+// the dated folders in it. `relative` is "" for the log folder itself, else a
+// dated folder's path below it ending in '/' ("2026/12/"). Throws Failure when
+// the folder cannot be read or is no dated folder.
 struct LogFolderContents {
     std::vector<LogFile> logs;         // unsorted
     std::vector<std::string> datedFolders; // their relative paths, ending in '/'
     int pages = 0; // the pages a share hands the listing out in, with the one that ends it
 };
-LogFolderContents readLogFolder(const std::filesystem::path& logFolder, const std::string& relative);
-// The same for the folder `relative` already open as `folderFd` (O_PATH will
-// do): no path is looked up again on the drive.
 LogFolderContents readLogFolderAt(int folderFd, const std::filesystem::path& logFolder, const std::string& relative);
 
 // The failure of a folder that cannot be read: one that is not there reads as
