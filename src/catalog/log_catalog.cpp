@@ -1,6 +1,7 @@
 #include "catalog/log_catalog.h"
 
 #include "catalog/catalog_database.h"
+#include "catalog/folder_lanes.h"
 #include "platform/drive_call.h"
 #include "platform/failure.h"
 #include "platform/modified_time.h"
@@ -9,6 +10,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -26,8 +28,12 @@ namespace {
 // A look on a share reads unread folders for about this long, then hands back
 // what it has, so that the newest logs show while older folders are read.
 constexpr std::chrono::milliseconds ReadSlice{250};
-// Older dated folders are looked at again at most this often.
-constexpr int64_t SweepEveryS = 3600;
+// Folders read at once: a share serves several calls at a time, and a local
+// disk gains little from more than two.
+constexpr int ShareLanes = 8;
+constexpr int LocalLanes = 2;
+// Folders held open at once while reading, well below a process's files.
+constexpr size_t MaxHeldAbove = 256;
 
 // File systems stamp times from a clock that ticks every few milliseconds, and
 // a share's clock may stray from ours: a folder changed this recently may
@@ -38,13 +44,6 @@ int64_t wallClockNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
-}
-
-int64_t steadySeconds()
-{
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
-               .count()
-        + 1;
 }
 
 // Changes made on another machine, or behind a user-space file system, never
@@ -68,6 +67,26 @@ bool notificationArrives(const std::filesystem::path& folder)
     if (::statfs(folder.c_str(), &info) != 0)
         return false;
     return std::find(Remote.begin(), Remote.end(), static_cast<unsigned long>(info.f_type)) == Remote.end();
+}
+
+// The names on the path to `folder` that lie on its own file system: on a
+// share, each is a call whenever the path is walked.
+int namesOnItsFileSystem(const std::filesystem::path& folder)
+{
+    struct stat info {};
+    driveCall();
+    if (::stat(folder.c_str(), &info) != 0)
+        return 0;
+    int names = 0;
+    for (std::filesystem::path above = folder.parent_path(); above != folder.root_path();
+         above = above.parent_path()) {
+        struct stat aboveInfo {};
+        driveCall();
+        if (::stat(above.c_str(), &aboveInfo) != 0 || aboveInfo.st_dev != info.st_dev)
+            break;
+        ++names;
+    }
+    return names;
 }
 
 // "2025/03/" -> "2025-03", as the operator reads a date.
@@ -153,6 +172,9 @@ CatalogLook LogCatalog::lookLocked(const std::filesystem::path& logFolder)
         facts_.clear();
         dirty_.clear();
         sweepAfter_.clear();
+        oldestAfter_.reset();
+        oldestDueS_ = 0;
+        local_.reset();
     }
     CatalogDatabase database(catalogFile(logFolder_));
     CatalogLook look;
@@ -168,110 +190,195 @@ CatalogLook LogCatalog::lookLocked(const std::filesystem::path& logFolder)
             return look;
         }
     }
-    look.local = notificationArrives(logFolder_);
-    ++look.calls;
+    if (!local_) {
+        local_ = notificationArrives(logFolder_);
+        rootNamesOnShare_ = namesOnItsFileSystem(logFolder_);
+        look.calls += 1 + rootNamesOnShare_;
+    }
+    look.local = *local_;
 
-    // The log folder and the newest dated folders, where new logs arrive.
-    for (const std::string& key : newestChain()) {
-        if (!check(key, look))
-            break;
-    }
-    // Folders not looked at since the start, then unread ones, newest first,
-    // for a slice of time on a share and all at once on a local disk.
-    const auto until = std::chrono::steady_clock::now() + ReadSlice;
-    while (look.local || std::chrono::steady_clock::now() < until) {
-        const std::optional<std::string> next = nextUnchecked();
-        if (!next)
-            break;
-        look.reading = dateOfFolder(*next);
-        check(*next, look);
-    }
-    if (nextUnchecked()) {
+    openRoot(look);
+    checkNewest(look);
+    readUnchecked(look);
+    if (nextUnchecked({})) {
         look.complete = false;
     } else {
         look.reading.clear();
-        // Older folders in turn: a log the logger's clean-up deleted leaves the list.
-        const int64_t now = steadySeconds();
-        for (int sweeps = 0; const std::optional<std::string> next = nextToSweep(now); ++sweeps) {
-            if (!look.local && sweeps == 1)
-                break;
-            check(*next, look);
-        }
+        lookAtOlder(look);
     }
     save(database);
     if (changed_)
         rows_ = sortedRows();
     look.rows = rows_;
     look.changed = std::exchange(changed_, false);
+    look.changedLately = look.changed || std::exchange(changedLastLook_, look.changed);
     return look;
 }
 
-// Looks at a folder's time and reads it again when it changed; a dated folder
-// that has gone is forgotten with everything below it. False when the folder
-// is gone.
-bool LogCatalog::check(const std::string& key, CatalogLook& look)
+// The log folder, held open for the look (O_PATH costs a share nothing): the
+// look starts from it instead of walking its path on the share for each folder.
+// It is opened anew for each look, so that a drive letter mapped elsewhere
+// leads there at once.
+void LogCatalog::openRoot(CatalogLook& look)
 {
-    const std::filesystem::path folder = logFolder_ / key;
-    struct stat info {};
     driveCall();
-    ++look.calls;
-    const bool found = ::stat(folder.c_str(), &info) == 0;
-    if (!found || !S_ISDIR(info.st_mode)) {
-        const int error = found ? ENOTDIR : errno;
-        if (key.empty())
-            throw error == ENOENT || error == ENOTDIR ? Failure(FailureCode::PathNotFound, folder.native())
-                                                      : failureFromErrno(error, folder.native());
-        forget(key);
-        return false;
-    }
-    const int64_t modifiedNs = tarnveil::modifiedNs(info);
-    Folder& entry = folders_[key];
-    entry.checkedAtS = steadySeconds();
-    if (entry.modifiedNs != modifiedNs || entry.racy)
-        read(key, modifiedNs, look);
-    return true;
+    look.calls += rootNamesOnShare_;
+    UniqueFd root(::open(logFolder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!root)
+        throw folderFailure(errno, logFolder_);
+    root_ = std::move(root);
 }
 
-void LogCatalog::read(const std::string& key, int64_t modifiedNs, CatalogLook& look)
+// The log folder and the newest dated folder on each level, where new logs
+// arrive: each reached from the one above it, one call for its name and one
+// for its time.
+void LogCatalog::checkNewest(CatalogLook& look)
 {
-    ++look.calls;
-    LogFolderContents contents;
-    try {
-        contents = readLogFolder(logFolder_, key);
-    } catch (const Failure&) {
-        if (key.empty())
-            throw;
-        // One unreadable dated folder does not hide the others.
-        forget(key);
-        return;
+    FolderLook top = lookFor("");
+    UniqueFd above = lookAtFolder(root_.get(), ".", logFolder_, top);
+    apply(top, look);
+    for (std::string key; above;) {
+        const std::vector<std::string> below = children(key);
+        if (below.empty())
+            return;
+        const std::string newest = *std::max_element(below.begin(), below.end());
+        FolderLook next = lookFor(newest);
+        above = lookAtFolder(above.get(), newest.substr(key.size()), logFolder_, next);
+        if (apply(next, look) == Seen::Gone)
+            return;
+        key = newest;
     }
+}
+
+// Folders never read, and on a warm start those not looked at since, newest
+// first and several at a time, for a slice of time on a share (so that the
+// newest logs show while older folders are read) and all at once on a local disk.
+void LogCatalog::readUnchecked(CatalogLook& look)
+{
+    if (!nextUnchecked({}))
+        return;
+    const int lanes = look.local ? LocalLanes : ShareLanes;
+    FolderLanes reads(root_.get(), logFolder_, lanes);
+    std::set<std::string> posted;
+    // Folders read in this slice that hold dated folders, held open: a folder
+    // below one is reached by its own name alone, not by every name from the
+    // log folder down, which on a share is a call each.
+    std::map<std::string, std::shared_ptr<const UniqueFd>> heldAbove;
+    const auto until = std::chrono::steady_clock::now() + ReadSlice;
+    auto post = [&] {
+        while (reads.pending() < 2 * lanes && (look.local || std::chrono::steady_clock::now() < until)) {
+            const std::optional<std::string> next = nextUnchecked(posted);
+            if (!next)
+                return;
+            posted.insert(*next);
+            look.reading = dateOfFolder(*next);
+            FolderLook folder = lookFor(*next);
+            const size_t parentEnd = next->empty() ? 0 : next->rfind('/', next->size() - 2) + 1;
+            if (const auto above = heldAbove.find(next->substr(0, parentEnd)); above != heldAbove.end()) {
+                folder.from = above->second;
+                folder.path = next->substr(parentEnd);
+            }
+            reads.post(std::move(folder));
+        }
+    };
+    post();
+    while (std::optional<FolderLook> done = reads.next()) {
+        posted.erase(done->key);
+        // A local disk asks nothing per name, and reads all at once: too many to hold.
+        if (done->held && !look.local && heldAbove.size() < MaxHeldAbove)
+            heldAbove[done->key] = std::move(done->held);
+        // A folder forgotten meanwhile, with a folder above it, stays forgotten.
+        if (folders_.contains(done->key))
+            apply(*done, look);
+        else
+            look.calls += done->calls;
+        post();
+    }
+}
+
+// A look at `key` that reads it when its time is not the one it was read at.
+FolderLook LogCatalog::lookFor(const std::string& key)
+{
+    const Folder& folder = folders_[key];
+    FolderLook look;
+    look.key = key;
+    look.readAtNs = folder.modifiedNs;
+    look.readAnyway = folder.racy;
+    return look;
+}
+
+// What a look at a folder found goes into the catalog: a folder that is gone
+// is forgotten with everything below it, one read anew replaces its logs and
+// names its dated folders.
+LogCatalog::Seen LogCatalog::apply(FolderLook& found, CatalogLook& look)
+{
+    look.calls += found.calls;
+    const std::string& key = found.key;
+    if (found.failure) {
+        if (key.empty())
+            throw *found.failure;
+        forget(key);
+        return Seen::Gone;
+    }
+    Folder& entry = folders_[key];
+    entry.checkedAtS = clock_();
+    if (!found.contents)
+        return Seen::Unchanged;
+    LogFolderContents& contents = *found.contents;
     for (const std::string& below : children(key)) {
         if (std::find(contents.datedFolders.begin(), contents.datedFolders.end(), below)
             == contents.datedFolders.end())
             forget(below);
     }
-    const int64_t now = steadySeconds();
+    const int64_t now = clock_();
     for (const std::string& below : contents.datedFolders) {
         if (folders_.try_emplace(below).second) {
             folders_[below].checkedAtS = now; // unread: modifiedNs -1 reads it
             dirty_.insert(below);
         }
     }
-    Folder& entry = folders_[key];
+    Folder& read = folders_[key];
     std::set<std::string> kept;
     for (const LogFile& log : contents.logs)
         kept.insert(log.path);
-    for (const LogFile& log : entry.logs) {
+    for (const LogFile& log : read.logs) {
         if (!kept.contains(log.path))
             facts_.erase(log.path);
     }
     // Kept, and so stored, in list order: a warm start then needs no sort.
     std::sort(contents.logs.begin(), contents.logs.end(), listedBefore);
-    entry.logs = std::move(contents.logs);
-    entry.modifiedNs = modifiedNs;
-    entry.racy = wallClockNs() - modifiedNs < RacyNs;
+    read.logs = std::move(contents.logs);
+    read.modifiedNs = found.modifiedNs;
+    read.racy = wallClockNs() - found.modifiedNs < RacyNs;
     dirty_.insert(key);
     changed_ = true;
+    return Seen::Changed;
+}
+
+// Looks at one folder from the log folder, reading it again when its time
+// changed. A dated folder that has gone takes with it the highest folder above
+// it that has gone too, so that a removed year costs a few calls, not one per hour.
+LogCatalog::Seen LogCatalog::check(const std::string& key, CatalogLook& look)
+{
+    FolderLook found = lookFor(key);
+    lookAtFolder(root_.get(), key.empty() ? std::string(".") : key, logFolder_, found);
+    if (found.failure && !key.empty() && found.failure->code() == FailureCode::PathNotFound)
+        forgetGoneAbove(key, look);
+    return apply(found, look);
+}
+
+void LogCatalog::forgetGoneAbove(const std::string& key, CatalogLook& look)
+{
+    for (size_t slash = key.find('/'); slash + 1 < key.size(); slash = key.find('/', slash + 1)) {
+        const std::string above = key.substr(0, slash + 1);
+        struct stat info {};
+        driveCall();
+        look.calls += static_cast<int>(std::count(above.begin(), above.end(), '/')) + 1;
+        if (::fstatat(root_.get(), above.c_str(), &info, 0) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+            forget(above);
+            return;
+        }
+    }
 }
 
 void LogCatalog::forget(const std::string& key)
@@ -283,18 +390,6 @@ void LogCatalog::forget(const std::string& key)
         it = folders_.erase(it);
     }
     changed_ = true;
-}
-
-// The log folder and, on each level below it, the newest dated folder.
-std::vector<std::string> LogCatalog::newestChain() const
-{
-    std::vector<std::string> chain{""};
-    for (;;) {
-        const std::vector<std::string> below = children(chain.back());
-        if (below.empty())
-            return chain;
-        chain.push_back(*std::max_element(below.begin(), below.end()));
-    }
 }
 
 std::vector<std::string> LogCatalog::children(const std::string& key) const
@@ -309,25 +404,11 @@ std::vector<std::string> LogCatalog::children(const std::string& key) const
 }
 
 // Newest first: dated folders are named by time.
-std::optional<std::string> LogCatalog::nextUnchecked() const
+std::optional<std::string> LogCatalog::nextUnchecked(const std::set<std::string>& skip) const
 {
     for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
-        if (it->second.modifiedNs < 0 || it->second.checkedAtS == 0)
+        if ((it->second.modifiedNs < 0 || it->second.checkedAtS == 0) && !skip.contains(it->first))
             return it->first;
-    }
-    return std::nullopt;
-}
-
-std::optional<std::string> LogCatalog::nextToSweep(int64_t nowS)
-{
-    auto it = folders_.upper_bound(sweepAfter_);
-    for (size_t seen = 0; seen < folders_.size(); ++seen, ++it) {
-        if (it == folders_.end())
-            it = folders_.begin();
-        if (nowS - it->second.checkedAtS >= SweepEveryS) {
-            sweepAfter_ = it->first;
-            return it->first;
-        }
     }
     return std::nullopt;
 }
@@ -352,6 +433,7 @@ void LogCatalog::readTowards(const std::filesystem::path& logFolder, const std::
     if (!loaded_ || logFolder != logFolder_)
         lookLocked(logFolder);
     CatalogLook look;
+    openRoot(look);
     for (bool found = true; found;) {
         found = false;
         for (const auto& [key, folder] : folders_) {

@@ -1,20 +1,25 @@
 #pragma once
 
+#include "catalog/catalog_clock.h"
 #include "platform/log_folder.h"
+#include "platform/unique_fd.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarnveil {
 
 class CatalogDatabase;
+struct FolderLook;
 
 // What placing a log in time found, kept with the size and modification time
 // it was found at: when either changes, the log is read again.
@@ -44,18 +49,25 @@ struct CatalogLook {
     int calls = 0;
     // Notification reaches the log folder (a local file system).
     bool local = false;
+    // Something changed in this look or the one before: what goes with new
+    // logs (the logger's CurFile) is worth a look, as it may lag them a little.
+    bool changedLately = false;
 };
 
 // What the console knows about the logs of one log folder, kept between runs
 // in the catalog's database, and brought up to date by small looks: a folder
 // is read again only when its modification time changed. The log folder and
 // the newest dated folder on each level are looked at on every look; older
-// dated folders one at a time in turn (all at once on a local disk).
+// dated folders as lookAtOlder() tells. Folders not yet read are read several
+// at a time, newest first.
 //
 // Used from lane threads, one look at a time (the lock is never taken on the
 // GUI thread). Each look opens the database on its own thread.
 class LogCatalog {
 public:
+    // `clock` gives seconds on a steady clock, never 0: the hourly looks go by it.
+    explicit LogCatalog(std::function<int64_t()> clock = steadySeconds) : clock_(std::move(clock)) {}
+
     // A look at the drive. A warm start's first look makes no call on the
     // drive: it hands back the stored list and leaves the checking to
     // the looks after it. A look at another folder than the last starts over
@@ -85,19 +97,28 @@ private:
         std::vector<LogFile> logs;
     };
 
+    enum class Seen { Gone, Unchanged, Changed };
+
     CatalogLook lookLocked(const std::filesystem::path& logFolder);
     void load(CatalogDatabase& database);
     void save(CatalogDatabase& database);
-    std::vector<std::string> newestChain() const;
-    std::vector<std::string> children(const std::string& key) const;
-    bool check(const std::string& key, CatalogLook& look);
-    void read(const std::string& key, int64_t modifiedNs, CatalogLook& look);
+    void openRoot(CatalogLook& look);
+    void checkNewest(CatalogLook& look);
+    void readUnchecked(CatalogLook& look);
+    void lookAtOlder(CatalogLook& look);
+    FolderLook lookFor(const std::string& key);
+    Seen apply(FolderLook& found, CatalogLook& look);
+    Seen check(const std::string& key, CatalogLook& look);
+    void forgetGoneAbove(const std::string& key, CatalogLook& look);
     void forget(const std::string& key);
-    std::optional<std::string> nextUnchecked() const;
+    std::vector<std::string> children(const std::string& key) const;
+    std::optional<std::string> nextUnchecked(const std::set<std::string>& skip) const;
+    std::optional<std::string> oldestHoldingLogsAfter(const std::string& after) const;
     std::optional<std::string> nextToSweep(int64_t nowS);
     std::shared_ptr<const std::vector<LogFile>> sortedRows() const;
     std::shared_ptr<const std::vector<LogFile>> rows_ = std::make_shared<const std::vector<LogFile>>();
 
+    std::function<int64_t()> clock_;
     std::filesystem::path logFolder_;
     std::mutex mutex_;
     bool loaded_ = false;
@@ -106,6 +127,13 @@ private:
     std::map<std::string, LogFacts> facts_;
     std::set<std::string> dirty_;
     std::string sweepAfter_;
+    // The oldest-first look under way: the last folder it took ("" at its start).
+    std::optional<std::string> oldestAfter_;
+    int64_t oldestDueS_ = 0;
+    bool changedLastLook_ = false;
+    std::optional<bool> local_;
+    int rootNamesOnShare_ = 0;
+    UniqueFd root_; // the log folder, opened anew by each look
 };
 
 } // namespace tarnveil

@@ -1,5 +1,6 @@
 #include "loglist/log_list.h"
 
+#include "catalog/share_pace.h"
 #include "loglist/log_list_model.h"
 #include "loglist/widest_name_delegate.h"
 #include "program/module1.h"
@@ -31,9 +32,6 @@ constexpr int SettleMs = 100;
 // On a local disk notification tells of new logs; a look this often finds
 // those the logger's clean-up removed from older folders.
 constexpr int LocalSweepMs = 3'600'000;
-// A look on a share costs a few calls; the poll slows down so that an idle
-// console makes at most one call a second.
-constexpr int PollMsPerCall = 1000;
 
 QByteArray pathOf(const QModelIndex& index)
 {
@@ -148,12 +146,13 @@ void LogList::pace(const LogListing& listing)
         return;
     }
     progress_->hide();
-    delegate_->setRecording(listing.recording);
+    if (listing.recording)
+        delegate_->setRecording(*listing.recording);
     list_.viewport()->update();
     if (!listing.watch.empty())
         poll_->start(LocalSweepMs);
     else
-        poll_->start(std::max(PollIntervalMs, listing.calls * PollMsPerCall));
+        poll_->start(pauseAfterShareLook(listing.calls));
 }
 
 // Across the foot of the list, whatever the list's size.

@@ -26,12 +26,15 @@ LogListing takeListing(const DriveMap& drives, const std::string& drive, LogCata
 
     LogListing listing;
     listing.calls = look.calls;
-    if (look.complete && readRecording != nullptr) {
+    // The logger names a new log in CurFile as it starts it, so on a share
+    // CurFile is read only when the logs changed lately, not at every idle look.
+    if (look.complete && (look.local || look.changedLately) && readRecording != nullptr) {
         // A CurFile that cannot be read marks no log; the header fix-up reports it.
+        listing.recording.emplace();
         try {
             driveCall();
-            // An open, a read and a close.
-            listing.calls += 3;
+            // Two names, an open, a read, a flush and a close.
+            listing.calls += 6;
             listing.recording = readRecording(drives.resolve(drive + ":\\logger\\CurFile"));
         } catch (const Failure&) {
         }

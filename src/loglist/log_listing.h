@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,9 @@ struct LogListing {
     bool complete = true;
     std::string reading;
     int calls = 0;
-    // The log being recorded, as the logger names it ("" for none).
-    QByteArray recording;
+    // The log being recorded, as the logger names it ("" for none); not
+    // known when CurFile was not read this time.
+    std::optional<QByteArray> recording;
 };
 
 // Reads the name of the log being recorded, relative to the log folder, from

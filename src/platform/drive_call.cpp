@@ -17,6 +17,11 @@ void driveCall()
     currentWatch->lastCallNs.store(DriveCallWatch::steadyNowNs(), std::memory_order_relaxed);
 }
 
+DriveCallWatch* currentDriveCallWatch()
+{
+    return currentWatch;
+}
+
 DriveCallScope::DriveCallScope(DriveCallWatch& watch) : outer_(currentWatch)
 {
     currentWatch = &watch;

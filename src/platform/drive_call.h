@@ -42,6 +42,10 @@ inline void ownWorkGoesOn()
     driveCall();
 }
 
+// The watch the calling thread works under, or nullptr: threads that help
+// with its work take the same watch, so that they stop with it.
+DriveCallWatch* currentDriveCallWatch();
+
 // Puts the calling thread under `watch` for the scope's life, and back under
 // the watch it was under before, if any, after.
 class DriveCallScope {

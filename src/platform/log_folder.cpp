@@ -48,15 +48,6 @@ bool hasAudioExtension(std::string_view name)
     return std::find(Extensions.begin(), Extensions.end(), std::string_view(ext)) != Extensions.end();
 }
 
-// A folder that is not there reads as a missing path to the operator, not as a
-// missing file.
-Failure folderFailure(int errnoValue, const std::filesystem::path& folder)
-{
-    if (errnoValue == ENOENT || errnoValue == ENOTDIR)
-        return Failure(FailureCode::PathNotFound, folder.native());
-    return failureFromErrno(errnoValue, folder.native());
-}
-
 // How far down the dated folders a walk has come; each level names the one
 // below it: year, then month, day, hour. "YYYY-MM-DD" stands for three levels.
 enum class Level { Logs, Year, Month, Day, Hour };
@@ -125,6 +116,9 @@ struct Walk {
     // No dated folder is entered; they are only named, in `shallowFolders`.
     bool shallow = false;
     std::vector<std::string> shallowFolders;
+    // The size of the listing as a share sends it (each entry's name, padded,
+    // after a 24-byte head): what it costs in pages.
+    int64_t listedBytes = 0;
 
     // Lists `folder` (already open as `dir`); `relative` is its path below the
     // log folder ("" or "2026/12/"), `date` the date its dated folders give.
@@ -143,6 +137,7 @@ struct Walk {
                 break;
             }
             const std::string_view name(entry->d_name);
+            listedBytes += static_cast<int64_t>((24 + name.size() + 7) & ~size_t{7});
             if (name == "." || name == "..")
                 continue;
             Level below{};
@@ -228,6 +223,13 @@ struct Walk {
 
 } // namespace
 
+Failure folderFailure(int errnoValue, const std::filesystem::path& folder)
+{
+    if (errnoValue == ENOENT || errnoValue == ENOTDIR)
+        return Failure(FailureCode::PathNotFound, folder.native());
+    return failureFromErrno(errnoValue, folder.native());
+}
+
 bool listedBefore(const LogFile& a, const LogFile& b)
 {
     if (const int order = a.orderKey().compare(b.orderKey()); order != 0)
@@ -263,7 +265,7 @@ std::optional<LogFile> newestLog(const std::filesystem::path& folder)
     return *std::max_element(walk.logs.begin(), walk.logs.end(), listedBefore);
 }
 
-LogFolderContents readLogFolder(const std::filesystem::path& logFolder, const std::string& relative)
+LogFolderContents readLogFolderAt(int folderFd, const std::filesystem::path& logFolder, const std::string& relative)
 {
     // The level and date of a dated folder follow from the names above it.
     Level level = Level::Logs;
@@ -280,13 +282,22 @@ LogFolderContents readLogFolder(const std::filesystem::path& logFolder, const st
     }
     const std::filesystem::path folder = logFolder / relative;
     driveCall();
-    DirHandle dir(::opendir(folder.c_str()));
-    if (!dir)
+    const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
         throw folderFailure(errno, folder);
+    DirHandle dir(::fdopendir(fd));
+    if (!dir) {
+        const int error = errno;
+        ::close(fd);
+        throw folderFailure(error, folder);
+    }
     Walk walk;
     walk.shallow = true;
     walk.list(dir.get(), folder, relative, level, date);
-    return LogFolderContents{std::move(walk.logs), std::move(walk.shallowFolders)};
+    // A share hands a listing out a page at a time, and one more page to say it ended.
+    constexpr int64_t PageBytes = 4096;
+    const int pages = static_cast<int>(walk.listedBytes / PageBytes) + 2;
+    return LogFolderContents{std::move(walk.logs), std::move(walk.shallowFolders), pages};
 }
 
 std::vector<std::filesystem::path> newestLogFolders(const std::filesystem::path& folder,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/failure.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -41,15 +43,21 @@ std::vector<LogFile> listLogs(const std::filesystem::path& folder);
 // when there is none. Throws as listLogs does.
 std::optional<LogFile> newestLog(const std::filesystem::path& folder);
 
-// One folder of the tree listLogs walks, read without entering the dated
-// folders in it. `relative` is "" for the log folder itself, else a dated
-// folder's path below it ending in '/' ("2026/12/"). Throws Failure when the
-// folder cannot be read or is no dated folder.
+// One folder of the tree listLogs walks, already open as `folderFd` (O_PATH
+// will do, so no path is looked up again on the drive), read without entering
+// the dated folders in it. `relative` is "" for the log folder itself, else a
+// dated folder's path below it ending in '/' ("2026/12/"). Throws Failure when
+// the folder cannot be read or is no dated folder.
 struct LogFolderContents {
     std::vector<LogFile> logs;         // unsorted
     std::vector<std::string> datedFolders; // their relative paths, ending in '/'
+    int pages = 0; // the pages a share hands the listing out in, with the one that ends it
 };
-LogFolderContents readLogFolder(const std::filesystem::path& logFolder, const std::string& relative);
+LogFolderContents readLogFolderAt(int folderFd, const std::filesystem::path& logFolder, const std::string& relative);
+
+// The failure of a folder that cannot be read: one that is not there reads as
+// a missing path to the operator, not as a missing file.
+Failure folderFailure(int errnoValue, const std::filesystem::path& folder);
 
 // The folders new logs arrive in: the log folder and the newest dated folder
 // on each level below it.

@@ -1,5 +1,6 @@
 #include "catalog/catalog_database.h"
 #include "catalog/log_catalog.h"
+#include "catalog/share_pace.h"
 #include "reports/span_report.h"
 #include "share/drive_lane.h"
 #include "support/slow_share.h"
@@ -77,6 +78,37 @@ bool contains(const std::vector<std::string>& list, const std::string& item)
 {
     return std::find(list.begin(), list.end(), item) != list.end();
 }
+
+// Work on a drive lane with a 1-s deadline, as the console runs it, keeping
+// every failure it delivers.
+struct LaneRun {
+    DriveLane lane{std::chrono::seconds(1)};
+    std::vector<std::string> failures;
+
+    template <typename Work>
+    auto run(Work work)
+    {
+        std::optional<DriveOutcome<std::invoke_result_t<Work&>>> got;
+        lane.start("L:\\logger\\logs", work, [&](auto outcome) { got = std::move(outcome); });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return got.has_value(); }, 120000));
+        if (got && got->index() == 1)
+            failures.push_back(std::get<1>(*got).message());
+        return got;
+    }
+
+    // Looks until the catalog is complete; the looks, or none after a failure.
+    std::vector<CatalogLook> lookWhole(const std::shared_ptr<LogCatalog>& catalog, const std::filesystem::path& folder)
+    {
+        std::vector<CatalogLook> looks;
+        while (failures.empty() && (looks.empty() || !looks.back().complete)) {
+            const auto look = run([catalog, folder] { return catalog->look(folder); });
+            if (!look || look->index() != 0)
+                break;
+            looks.push_back(std::get<0>(*look));
+        }
+        return looks;
+    }
+};
 
 // A log added, removed, grown or replaced, while the console runs and while it is closed.
 TEST(CatalogTest, FollowsLogsAddedRemovedGrownOrReplacedWhileRunningAndWhileClosed)
@@ -166,22 +198,10 @@ TEST(CatalogTest, AYearOnASlowShareListsAndGoesToAMomentAndAFrozenOneIsLeftAlone
     }
     SlowShare share(source.path(), 2ms, SlowShare::Access::ReadOnly);
     auto catalog = std::make_shared<LogCatalog>();
-    DriveLane lane(1s);
-    std::vector<std::string> failures;
-    auto run = [&](auto work) {
-        std::optional<DriveOutcome<std::invoke_result_t<decltype(work)&>>> got;
-        lane.start("L:\\logger\\logs", work, [&](auto outcome) { got = std::move(outcome); });
-        EXPECT_TRUE(QTest::qWaitFor([&] { return got.has_value(); }, 120000));
-        if (got && got->index() == 1)
-            failures.push_back(std::get<1>(*got).message());
-        return got;
-    };
-
-    bool complete = false;
-    while (!complete && failures.empty()) {
-        const auto look = run([catalog, folder = share.mountPoint()] { return catalog->look(folder); });
-        complete = look && look->index() == 0 && std::get<0>(*look).complete;
-    }
+    LaneRun lane;
+    std::vector<std::string>& failures = lane.failures;
+    auto run = [&](auto work) { return lane.run(work); };
+    lane.lookWhole(catalog, share.mountPoint());
     const uint64_t before = share.calls();
     const int64_t moment = QDateTime(QDate(2026, 6, 15), QTime(12, 34, 56)).toMSecsSinceEpoch();
     const auto survey = run([catalog, folder = share.mountPoint(), moment] {
@@ -219,6 +239,64 @@ TEST(CatalogTest, AYearOnASlowShareListsAndGoesToAMomentAndAFrozenOneIsLeftAlone
     const uint64_t settled = share.calls();
     QTest::qWait(300);
     EXPECT_EQ(share.calls(), settled) << "the dropped look went on calling";
+}
+
+// A year in hour folders on a slow share, cold: the newest logs come with the
+// first look, the folders are read at a few calls each, and once complete an
+// idle look costs a few calls, all counted (so that the poll's pace keeps an
+// idle console within a call a second). The hourly look at the oldest folders
+// takes logs the logger's clean-up removed out of the list.
+TEST(CatalogTest, AYearInHourFoldersOnASlowShareFillsAndIdlesWithinItsBudgetAndLosesCleanedUpLogs)
+{
+    if (const std::string why = SlowShare::unavailable(); !why.empty())
+        GTEST_SKIP() << why;
+    TempDir source;
+    const QDateTime first(QDate(2025, 12, 1), QTime(0, 0));
+    auto hourPath = [&](int hour) {
+        return first.addSecs(hour * 3600LL).toString(QStringLiteral("yyyy/MM/dd/HH/'archive.wav'")).toStdString();
+    };
+    constexpr int Hours = 8760;
+    for (int hour = 0; hour < Hours; ++hour)
+        writeLog(source / hourPath(hour), 3600);
+    constexpr int Folders = 8760 + 365 + 12 + 2 + 1; // hours, days, months, years, the log folder
+    SlowShare share(source.path(), 1ms, SlowShare::Access::ReadOnly);
+    int64_t nowS = 1000;
+    auto catalog = std::make_shared<LogCatalog>([&nowS] { return nowS; });
+    LaneRun lane;
+
+    const std::vector<CatalogLook> cold = lane.lookWhole(catalog, share.mountPoint());
+    ASSERT_TRUE(lane.failures.empty()) << lane.failures.front();
+    ASSERT_FALSE(cold.empty());
+    EXPECT_TRUE(contains(paths(*cold.front().rows), hourPath(Hours - 1))) << "the newest log waited for the archive";
+    EXPECT_EQ(cold.back().rows->size(), size_t{Hours});
+    const uint64_t coldCalls = share.calls();
+    EXPECT_LE(coldCalls, uint64_t{11 * Folders}) << "too many calls a folder";
+
+    // Idle looks, each after the pause the poll takes after it.
+    int counted = 0;
+    const uint64_t beforeIdle = share.calls();
+    for (int i = 0; i < 6; ++i) {
+        const auto look = lane.run([catalog, folder = share.mountPoint()] { return catalog->look(folder); });
+        ASSERT_TRUE(look && look->index() == 0);
+        counted += std::get<0>(*look).calls;
+        nowS += std::chrono::duration_cast<std::chrono::seconds>(pauseAfterShareLook(std::get<0>(*look).calls)).count();
+    }
+    const uint64_t made = share.calls() - beforeIdle;
+    EXPECT_LE(made, uint64_t(counted)) << "the looks made calls they did not count";
+    EXPECT_LE(counted, 6 * 12) << "an idle look on a year of hour folders costs more than a few calls";
+
+    // The clean-up takes the oldest log, and the oldest hour folder with its log.
+    std::filesystem::remove(source / hourPath(0));
+    std::filesystem::remove_all((source / hourPath(1)).parent_path());
+    nowS += OlderFoldersEveryS;
+    const auto look = lane.run([catalog, folder = share.mountPoint()] { return catalog->look(folder); });
+    ASSERT_TRUE(look && look->index() == 0);
+    const std::vector<std::string> listed = paths(*std::get<0>(*look).rows);
+    EXPECT_FALSE(contains(listed, hourPath(0)));
+    EXPECT_FALSE(contains(listed, hourPath(1)));
+    EXPECT_TRUE(contains(listed, hourPath(2)));
+    EXPECT_LE(std::get<0>(*look).calls, 60) << "the hourly look went past the oldest folders";
+    EXPECT_TRUE(lane.failures.empty());
 }
 
 } // namespace
