@@ -3,8 +3,6 @@
 #include "components/portaudio_session.h"
 #include "platform/failure.h"
 
-#include <pa_linux_alsa.h>
-
 namespace tarnveil {
 
 std::string portAudioText(PaError error)
@@ -47,12 +45,6 @@ AudioStream::AudioStream(PaDeviceIndex device, const StreamFormat& format, unsig
     if (error != paNoError) {
         stream_ = nullptr;
         throw Failure(FailureCode::DeviceUnavailable, portAudioText(error));
-    }
-    // The callback thread asks for real-time scheduling when it starts; where
-    // the system refuses, PortAudio carries on with ordinary scheduling.
-    if (const PaDeviceInfo* info = Pa_GetDeviceInfo(device); info != nullptr) {
-        if (const PaHostApiInfo* host = Pa_GetHostApiInfo(info->hostApi); host != nullptr && host->type == paALSA)
-            PaAlsa_EnableRealtimeScheduling(stream_, 1);
     }
     error = Pa_SetStreamFinishedCallback(stream_, finished);
     if (error != paNoError) {

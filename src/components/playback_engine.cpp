@@ -3,7 +3,7 @@
 #include "components/audio_stream.h"
 #include "components/file_reader.h"
 #include "components/player_settings.h"
-#include "components/realtime_kit.h"
+#include "components/realtime_priority.h"
 #include "components/sound_file.h"
 #include "components/wave_player.h"
 #include "platform/failure.h"
@@ -288,9 +288,11 @@ void PlaybackEngine::watchDrive()
         driveStalled_();
 }
 
-// PortAudio asks for real-time scheduling for its callback thread by itself
-// only. Where that was refused, the broker is asked on a thread of its own, so
-// that neither the callback nor the GUI waits for the round trip.
+// The callback thread is raised to real-time scheduling once it has named
+// itself, on a thread of its own, so that neither the callback nor the GUI
+// waits for a broker's round trip. PortAudio's own raise is not used: it runs
+// after the callback thread has started, and fails the start when that thread
+// has already ended, as it does for a log that ends at once.
 void PlaybackEngine::raiseCallbackThread()
 {
     const pid_t thread = link_.thread.load(std::memory_order_relaxed);
@@ -298,7 +300,7 @@ void PlaybackEngine::raiseCallbackThread()
         return;
     raisedThread_ = thread;
     if (sched_getscheduler(thread) == SCHED_OTHER)
-        std::thread([thread] { requestRealtimeFromKit(thread); }).detach();
+        std::thread([thread] { requestRealtimeScheduling(thread); }).detach();
 }
 
 void PlaybackEngine::passHeardSeams(int64_t heardDeviceFrames)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 namespace tarnveil {
 
 // Moves the calling thread to real-time scheduling (first-in first-out, at the
@@ -9,5 +11,8 @@ namespace tarnveil {
 // at the same priority). Elsewhere the thread keeps its ordinary scheduling
 // and plays as before. Returns whether it was granted.
 bool requestRealtimeScheduling();
+
+// The same for another thread of this process, by its kernel thread id.
+bool requestRealtimeScheduling(pid_t thread);
 
 } // namespace tarnveil
