@@ -34,9 +34,8 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-[[ -n ${SKIP_INSTALL:-} ]] || "$repo/scripts/install-deps.sh" bench
-build=${1:-$repo/build}
-case $build in /*) ;; *) build=$repo/$build ;; esac
+source "$repo/bench/console_env.sh"
+bench_start "${1:-}"
 runs=${RUNS:-3}
 delay_ms=${DELAY_MS:-2}
 bound_s=${BOUND_S:-60}
@@ -46,11 +45,8 @@ try_ms=${TRY_MS:-400}
 archives=${ARCHIVES:-year-flat year-hours decade-flat}
 binary=$build/tarnveil
 share_server=$build/tests/slow_share
-for program in "$binary" "$share_server"; do
-    [[ -x $program ]] || { echo "archive_share.sh: $program missing" >&2; exit 1; }
-done
-pactl info >/dev/null 2>&1 || { echo "archive_share.sh: no PulseAudio server answers" >&2; exit 1; }
-source "$repo/bench/console_env.sh"
+need_program "$binary" "$share_server"
+need_sound_server
 
 store=${TMPDIR:-/tmp}/tarnveil-archive
 work=$(mktemp -d)

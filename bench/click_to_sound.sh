@@ -26,23 +26,15 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-[[ -n ${SKIP_INSTALL:-} ]] || "$repo/scripts/install-deps.sh" bench
-build=${1:-$repo/build}
-case $build in /*) ;; *) build=$repo/$build ;; esac
+source "$repo/bench/console_env.sh"
+bench_start "${1:-}"
 runs=${RUNS:-5}
 binary=$build/tarnveil
-[[ -x $binary ]] || { echo "click_to_sound.sh: $binary missing" >&2; exit 1; }
-pactl info >/dev/null 2>&1 || { echo "click_to_sound.sh: no PulseAudio server answers" >&2; exit 1; }
-source "$repo/bench/console_env.sh"
+need_program "$binary"
+need_sound_server
 
 work=$(mktemp -d)
-cleanup() {
-    stop_console
-    stop_display
-    stop_ear
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap clean_up_console_run EXIT
 
 # --- the log ----------------------------------------------------------------
 log=$work/click-log.wav

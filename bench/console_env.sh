@@ -1,7 +1,37 @@
-# Shared by bench/startup.sh, bench/memory.sh and scripts/soak.sh (sourced,
-# not run): a private prefix for the real console, a virtual X display, and
-# the console started and driven from the keyboard as an operator would.
+# Shared by the console benchmarks and scripts/soak.sh (sourced, not run): a
+# private prefix for the real console, a virtual X display, and the console
+# started and driven from the keyboard as an operator would.
 # Needs Xvfb and xdotool.
+
+# bench_start [BUILD_DIR]: the bench packages installed (unless SKIP_INSTALL is
+# set) and $build set to BUILD_DIR, by default build, relative to the repository.
+bench_start() {
+    [[ -n ${SKIP_INSTALL:-} ]] || "$repo/scripts/install-deps.sh" bench
+    build=${1:-$repo/build}
+    case $build in /*) ;; *) build=$repo/$build ;; esac
+}
+
+# need_program PATH...: each must be there and runnable, else the benchmark ends.
+need_program() {
+    local program
+    for program in "$@"; do
+        [[ -x $program ]] || { echo "$(basename "$0"): $program missing" >&2; exit 1; }
+    done
+}
+
+# need_sound_server: a PulseAudio server must answer, else the benchmark ends.
+need_sound_server() {
+    pactl info >/dev/null 2>&1 || { echo "$(basename "$0"): no PulseAudio server answers" >&2; exit 1; }
+}
+
+# clean_up_console_run: what a benchmark that listens to the console started,
+# stopped, and its scratch folder $work removed; for `trap clean_up_console_run EXIT`.
+clean_up_console_run() {
+    stop_console
+    stop_display
+    stop_ear
+    rm -rf "$work"
+}
 
 # make_prefix DIR LOG...: DIR becomes a prefix whose settings name drive L and
 # the system default device; L:\logger\logs holds links to the given logs.

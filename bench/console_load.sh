@@ -23,17 +23,15 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-[[ -n ${SKIP_INSTALL:-} ]] || "$repo/scripts/install-deps.sh" bench
-build=${1:-$repo/build}
-case $build in /*) ;; *) build=$repo/$build ;; esac
+source "$repo/bench/console_env.sh"
+bench_start "${1:-}"
 runs=${RUNS:-5}
 seconds=${SECONDS_PER_STATE:-20}
 after=$build/tarnveil
 before=${BEFORE:-}
-[[ -x $after ]] || { echo "console_load.sh: $after missing" >&2; exit 1; }
+need_program "$after"
 [[ -z $before || -x $before ]] || { echo "console_load.sh: $before missing" >&2; exit 1; }
-pactl info >/dev/null 2>&1 || { echo "console_load.sh: no PulseAudio server answers" >&2; exit 1; }
-source "$repo/bench/console_env.sh"
+need_sound_server
 
 work=$(mktemp -d)
 peer=""

@@ -12,24 +12,16 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-[[ -n ${SKIP_INSTALL:-} ]] || "$repo/scripts/install-deps.sh" bench
-build=${1:-$repo/build}
-case $build in /*) ;; *) build=$repo/$build ;; esac
+source "$repo/bench/console_env.sh"
+bench_start "${1:-}"
 runs=${RUNS:-7}
 after=$build/tarnveil
 before=${BEFORE:-}
-[[ -x $after ]] || { echo "first_play.sh: $after missing" >&2; exit 1; }
-pactl info >/dev/null 2>&1 || { echo "first_play.sh: no PulseAudio server answers" >&2; exit 1; }
-source "$repo/bench/console_env.sh"
+need_program "$after"
+need_sound_server
 
 work=$(mktemp -d)
-cleanup() {
-    stop_console
-    stop_display
-    stop_ear
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap clean_up_console_run EXIT
 
 log=$work/tone.wav
 sox -n -r 48000 -c 2 -b 16 -e signed-integer -t wav "$log" synth 30 sine 1000 vol 0.5

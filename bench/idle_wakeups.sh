@@ -9,16 +9,14 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-[[ -n ${SKIP_INSTALL:-} ]] || "$repo/scripts/install-deps.sh" bench
-build=${1:-$repo/build}
-case $build in /*) ;; *) build=$repo/$build ;; esac
+source "$repo/bench/console_env.sh"
+bench_start "${1:-}"
 seconds=${SECONDS_PER_STATE:-10}
 binary=$build/tarnveil
-[[ -x $binary ]] || { echo "idle_wakeups.sh: $binary missing" >&2; exit 1; }
-source "$repo/bench/console_env.sh"
+need_program "$binary"
 
 work=$(mktemp -d)
-trap 'stop_console; stop_display; rm -rf "$work"' EXIT
+trap clean_up_console_run EXIT
 log=$work/minute.wav
 sox -n -r 48000 -c 2 -b 16 -e signed-integer -t wav "$log" synth 60 sine 440 vol 0.3
 

@@ -10,9 +10,8 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-[[ -n ${SKIP_INSTALL:-} ]] || "$repo/scripts/install-deps.sh" bench
-build=${1:-$repo/build}
-case $build in /*) ;; *) build=$repo/$build ;; esac
+source "$repo/bench/console_env.sh"
+bench_start "${1:-}"
 data=$repo/build/bench-data
 big=$data/two-gib.wav
 short=$data/two-seconds.wav
@@ -43,9 +42,8 @@ verdict "engine, largest" "$shortMax" "$bigMax"
 verdict "engine, largest over 20 s" "$shortMax" "$bigMax20"
 
 if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
-    source "$repo/bench/console_env.sh"
     work=$(mktemp -d)
-    trap 'stop_console; stop_display; rm -rf "$work"' EXIT
+    trap clean_up_console_run EXIT
     start_display
     console() { # FILE -> kB 1.5 s after Play
         make_prefix "$work/prefix" "$1"
