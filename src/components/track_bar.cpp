@@ -71,16 +71,6 @@ QSize TrackBar::minimumSizeHint() const
     return {2 * BevelWidth + 3 * ThumbWidth, 2 * BevelWidth + 12};
 }
 
-int TrackBar::travelStart() const
-{
-    return BevelWidth + ThumbWidth / 2;
-}
-
-int TrackBar::travelLength() const
-{
-    return std::max(0, width() - 2 * BevelWidth - ThumbWidth);
-}
-
 int TrackBar::thumbCentre() const
 {
     const int64_t low = lowEnd();

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <algorithm>
+
 #include <cstdint>
 
 namespace tarnveil {
@@ -36,6 +38,11 @@ public:
     static constexpr int BevelWidth = 5;
     static constexpr int ThumbWidth = 11;
 
+    // The stretch the thumb's centre travels in a bar `width` wide, which
+    // whatever is drawn in step with the slider shares.
+    static int travelStart() { return BevelWidth + ThumbWidth / 2; }
+    static int travelLength(int width) { return std::max(0, width - 2 * BevelWidth - ThumbWidth); }
+
 signals:
     void ThumbMoved();
 
@@ -50,8 +57,7 @@ protected:
 private:
     int32_t lowEnd() const { return min_ < max_ ? min_ : max_; }
     int32_t highEnd() const { return min_ < max_ ? max_ : min_; }
-    int travelStart() const;
-    int travelLength() const;
+    int travelLength() const { return travelLength(width()); }
     int thumbCentre() const;
     void updateThumbMove(const QRect& before);
     int32_t valueAt(int x) const;

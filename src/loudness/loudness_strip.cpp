@@ -96,12 +96,13 @@ QRect LoudnessStrip::lineColumn(int positionX) const
 
 int LoudnessStrip::travelStart() const
 {
-    return TrackBar::BevelWidth + TrackBar::ThumbWidth / 2;
+    return TrackBar::travelStart();
 }
 
+// Never 0: the mapping divides by it.
 int LoudnessStrip::travelLength() const
 {
-    return std::max(1, width() - 2 * TrackBar::BevelWidth - TrackBar::ThumbWidth);
+    return std::max(1, TrackBar::travelLength(width()));
 }
 
 double LoudnessStrip::msAt(double x) const
