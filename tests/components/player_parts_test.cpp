@@ -394,18 +394,6 @@ std::vector<float> programme(int64_t frames, int rate)
     return samples;
 }
 
-std::vector<float> decodeWithSndfile(const std::filesystem::path& file)
-{
-    SF_INFO info{};
-    SNDFILE* in = sf_open(file.c_str(), SFM_READ, &info);
-    if (in == nullptr)
-        return {};
-    std::vector<float> samples(static_cast<size_t>(info.frames * info.channels));
-    samples.resize(static_cast<size_t>(sf_readf_float(in, samples.data(), info.frames) * info.channels));
-    sf_close(in);
-    return samples;
-}
-
 struct CompressedLog {
     const char* name;
     int format;
@@ -448,7 +436,7 @@ TEST_P(GrowingCompressedLog, IsReadSampleForSampleWhileItGrowsInPiecesThatSplitF
         whileRecorded = readBytes(recorded);
         sf_close(out);
     }
-    const std::vector<float> whole = decodeWithSndfile(recorded);
+    const std::vector<float> whole = decodeLog(recorded).samples;
 
     const auto live = dir / "live";
     size_t copied = 4096;

@@ -99,14 +99,9 @@ TEST(LoudnessProfile, GatedMeasuresAgreeWithTheLibrarysOwn)
         writeLog(file, 2, {{8, -18}, {5, -30}, {6, std::nullopt}, {12, -24}, {4, -41}, {9, -27}, {3, -75}, {7, -21}},
                  format);
 
-        SF_INFO info{};
-        SNDFILE* handle = sf_open(file.c_str(), SFM_READ, &info);
-        ASSERT_NE(handle, nullptr);
-        std::vector<float> samples(static_cast<size_t>(info.frames * info.channels));
-        sf_readf_float(handle, samples.data(), info.frames);
-        sf_close(handle);
+        const DecodedLog decoded = decodeLog(file);
         ebur128_state* reference = ebur128_init(2, Rate, EBUR128_MODE_I | EBUR128_MODE_LRA);
-        ebur128_add_frames_float(reference, samples.data(), static_cast<size_t>(info.frames));
+        ebur128_add_frames_float(reference, decoded.samples.data(), static_cast<size_t>(decoded.frames));
         double integrated = 0, range = 0;
         ebur128_loudness_global(reference, &integrated);
         ebur128_loudness_range(reference, &range);

@@ -125,4 +125,21 @@ std::vector<uint8_t> pcmWavImage(int sampleRate, int channels, int bitsPerSample
     return out;
 }
 
+DecodedLog decodeLog(const std::filesystem::path& file)
+{
+    SF_INFO info{};
+    SNDFILE* sf = sf_open(file.c_str(), SFM_READ, &info);
+    if (sf == nullptr)
+        throw std::runtime_error("libsndfile cannot read " + file.string() + ": " + sf_strerror(nullptr));
+    DecodedLog log;
+    log.sampleRate = info.samplerate;
+    log.channels = info.channels;
+    log.format = info.format;
+    log.samples.resize(static_cast<size_t>(info.frames * info.channels));
+    log.frames = sf_readf_float(sf, log.samples.data(), info.frames);
+    log.samples.resize(static_cast<size_t>(log.frames * info.channels));
+    sf_close(sf);
+    return log;
+}
+
 } // namespace tarnveil::test

@@ -14,6 +14,18 @@ int16_t positionLeft(int64_t frame);
 int16_t positionRight(int64_t frame);
 int64_t frameOf(int16_t left, int16_t right);
 
+// A whole file decoded by libsndfile, samples as float.
+struct DecodedLog {
+    int sampleRate = 0;
+    int channels = 0;
+    int format = 0; // libsndfile's SF_FORMAT_* word
+    int64_t frames = 0;
+    std::vector<float> samples; // interleaved
+    float at(int64_t frame, int channel = 0) const { return samples[size_t(frame * channels + channel)]; }
+};
+// Throws when libsndfile cannot read the file.
+DecodedLog decodeLog(const std::filesystem::path& file);
+
 // Writes `frames` frames of positional samples (mono files carry only the low bits).
 void writePositionWav(const std::filesystem::path& file, int sampleRate, int64_t frames,
                       int channels = 2, int sndfileFormat = 0 /* WAV PCM_16 */);

@@ -4,7 +4,6 @@
 #include "support/wav_fixtures.h"
 
 #include <QProcess>
-#include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
@@ -96,23 +95,6 @@ HeaderSizes headerSizes(const std::filesystem::path& file)
         at += 8 + size + (size & 1);
     }
     throw std::runtime_error("no data chunk in the first 512 bytes of " + file.string());
-}
-
-DecodedLog decodeLog(const std::filesystem::path& file)
-{
-    SF_INFO info{};
-    SNDFILE* sf = sf_open(file.c_str(), SFM_READ, &info);
-    if (sf == nullptr)
-        throw std::runtime_error("libsndfile cannot read " + file.string() + ": " + sf_strerror(nullptr));
-    DecodedLog log;
-    log.sampleRate = info.samplerate;
-    log.channels = info.channels;
-    log.format = info.format;
-    log.samples.resize(static_cast<size_t>(info.frames * info.channels));
-    log.frames = sf_readf_float(sf, log.samples.data(), info.frames);
-    log.samples.resize(static_cast<size_t>(log.frames * info.channels));
-    sf_close(sf);
-    return log;
 }
 
 namespace {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/wav_fixtures.h"
+
 #include <QStringList>
 
 #include <chrono>
@@ -37,17 +39,6 @@ struct HeaderSizes {
     size_t dataOffset = 0; // where the samples start
 };
 HeaderSizes headerSizes(const std::filesystem::path& file);
-
-// A whole file decoded by libsndfile, samples as float.
-struct DecodedLog {
-    int sampleRate = 0;
-    int channels = 0;
-    int format = 0; // libsndfile's SF_FORMAT_* word
-    int64_t frames = 0;
-    std::vector<float> samples; // interleaved
-    float at(int64_t frame, int channel = 0) const { return samples[size_t(frame * channels + channel)]; }
-};
-DecodedLog decodeLog(const std::filesystem::path& file);
 
 // The capture device takes samples faster than any reader supplies them, so the
 // player fills its waits with silence: frames silent in every channel are left
