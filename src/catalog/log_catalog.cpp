@@ -19,6 +19,8 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 
 namespace tarnveil {
@@ -155,8 +157,8 @@ CatalogLook LogCatalog::look(const std::filesystem::path& logFolder)
 std::shared_ptr<const std::vector<LogFile>> LogCatalog::logs(const std::filesystem::path& logFolder)
 {
     const std::lock_guard lock(mutex_);
-    if (!loaded_ || logFolder != logFolder_)
-        lookLocked(logFolder);
+    if ((!loaded_ || logFolder != logFolder_) && lookLocked(logFolder).unsaved)
+        storeLocked();
     return rows_;
 }
 
@@ -197,6 +199,7 @@ CatalogLook LogCatalog::lookLocked(const std::filesystem::path& logFolder)
     }
     look.local = *local_;
 
+    const bool nothingListedYet = rows_->empty();
     openRoot(look);
     checkNewest(look);
     readUnchecked(look);
@@ -206,7 +209,12 @@ CatalogLook LogCatalog::lookLocked(const std::filesystem::path& logFolder)
         look.reading.clear();
         lookAtOlder(look);
     }
-    save(database);
+    // The first list is not held up by storing what it holds: the operator
+    // waits for the list, not for the database (storeWhatChanged()).
+    if (nothingListedYet && changed_)
+        look.unsaved = true;
+    else
+        save(database);
     if (changed_)
         rows_ = sortedRows();
     look.rows = rows_;
@@ -338,12 +346,15 @@ LogCatalog::Seen LogCatalog::apply(FolderLook& found, CatalogLook& look)
         }
     }
     Folder& read = folders_[key];
-    std::set<std::string> kept;
-    for (const LogFile& log : contents.logs)
-        kept.insert(log.path);
-    for (const LogFile& log : read.logs) {
-        if (!kept.contains(log.path))
-            facts_.erase(log.path);
+    if (!read.logs.empty()) {
+        std::unordered_set<std::string_view> kept;
+        kept.reserve(contents.logs.size());
+        for (const LogFile& log : contents.logs)
+            kept.insert(log.path);
+        for (const LogFile& log : read.logs) {
+            if (!kept.contains(log.path))
+                facts_.erase(log.path);
+        }
     }
     // Kept, and so stored, in list order: a warm start then needs no sort.
     std::sort(contents.logs.begin(), contents.logs.end(), listedBefore);
@@ -430,8 +441,8 @@ std::shared_ptr<const std::vector<LogFile>> LogCatalog::sortedRows() const
 void LogCatalog::readTowards(const std::filesystem::path& logFolder, const std::vector<std::string>& datedPaths)
 {
     const std::lock_guard lock(mutex_);
-    if (!loaded_ || logFolder != logFolder_)
-        lookLocked(logFolder);
+    if ((!loaded_ || logFolder != logFolder_) && lookLocked(logFolder).unsaved)
+        storeLocked();
     CatalogLook look;
     openRoot(look);
     for (bool found = true; found;) {
@@ -449,9 +460,22 @@ void LogCatalog::readTowards(const std::filesystem::path& logFolder, const std::
     if (changed_) {
         rows_ = sortedRows();
         // The list learns of them with its next look.
-        CatalogDatabase database(catalogFile(logFolder_));
-        save(database);
+        storeLocked();
     }
+}
+
+void LogCatalog::storeWhatChanged()
+{
+    const std::lock_guard lock(mutex_);
+    storeLocked();
+}
+
+void LogCatalog::storeLocked()
+{
+    if (dirty_.empty())
+        return;
+    CatalogDatabase database(catalogFile(logFolder_));
+    save(database);
 }
 
 std::optional<LogFacts> LogCatalog::facts(const std::string& path)

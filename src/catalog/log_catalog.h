@@ -52,6 +52,8 @@ struct CatalogLook {
     // Something changed in this look or the one before: what goes with new
     // logs (the logger's CurFile) is worth a look, as it may lag them a little.
     bool changedLately = false;
+    // What this look learnt is not stored yet: storeWhatChanged() stores it.
+    bool unsaved = false;
 };
 
 // What the console knows about the logs of one log folder, kept between runs
@@ -83,6 +85,9 @@ public:
     // knows a moment's logs without waiting for the whole archive.
     void readTowards(const std::filesystem::path& logFolder, const std::vector<std::string>& datedPaths);
 
+    // Stores what the looks learnt and have not stored yet.
+    void storeWhatChanged();
+
     // The facts stored for `path`, if any.
     std::optional<LogFacts> facts(const std::string& path);
     void storeFacts(const std::string& path, const LogFacts& facts);
@@ -102,6 +107,7 @@ private:
     CatalogLook lookLocked(const std::filesystem::path& logFolder);
     void load(CatalogDatabase& database);
     void save(CatalogDatabase& database);
+    void storeLocked();
     void openRoot(CatalogLook& look);
     void checkNewest(CatalogLook& look);
     void readUnchecked(CatalogLook& look);

@@ -119,17 +119,38 @@ void LogList::look(bool loading)
                 if (loading)
                     driveMissing_ = false;
                 lastReported_.reset();
+                const bool unsaved = listing->unsaved;
                 pace(*listing);
                 apply(std::move(*listing));
+                if (unsaved)
+                    storeCatalog();
             } else {
                 failed(std::get<Failure>(outcome), loading);
                 // A share that does not answer is asked again at the usual pace.
                 poll_->start(PollIntervalMs);
             }
             emit settled();
-            if (lookAgain_ && (!lookRunning_ || !lookRunning_->load()))
-                QTimer::singleShot(0, this, [this] { runHandler([this] { refresh(); }); });
+            lookAgainIfAsked();
         });
+}
+
+// On the lane, so that a look asked for meanwhile follows it. The catalog is
+// derived data: a store that fails or is cut short is stored by a later look.
+void LogList::storeCatalog()
+{
+    lane_.start(
+        module_.LoggerDrive + ":\\logger\\logs",
+        [catalog = catalog_] {
+            catalog->storeWhatChanged();
+            return true;
+        },
+        [this](const DriveOutcome<bool>&) { lookAgainIfAsked(); });
+}
+
+void LogList::lookAgainIfAsked()
+{
+    if (lookAgain_ && !lane_.busy() && (!lookRunning_ || !lookRunning_->load()))
+        QTimer::singleShot(0, this, [this] { runHandler([this] { refresh(); }); });
 }
 
 // The next look: at once while the catalog is still reading the archive,

@@ -83,6 +83,8 @@ private:
     void watch(const std::vector<std::filesystem::path>& folders);
     void failed(const Failure& failure, bool loading);
     void pace(const LogListing& listing);
+    void storeCatalog();
+    void lookAgainIfAsked();
     void placeProgress();
     QByteArray selectedLog() const;
     bool selectListed(const QByteArray& path);

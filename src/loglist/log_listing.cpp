@@ -40,6 +40,7 @@ LogListing takeListing(const DriveMap& drives, const std::string& drive, LogCata
         }
     }
     listing.complete = look.complete;
+    listing.unsaved = look.unsaved;
     listing.reading = look.reading;
     if (look.local)
         listing.watch = newestLogFolders(folder, *look.rows);

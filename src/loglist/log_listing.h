@@ -37,6 +37,8 @@ struct LogListing {
     // The log being recorded, as the logger names it ("" for none); not
     // known when CurFile was not read this time.
     std::optional<QByteArray> recording;
+    // The catalog has not stored this listing yet.
+    bool unsaved = false;
 };
 
 // Reads the name of the log being recorded, relative to the log folder, from

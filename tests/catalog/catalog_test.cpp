@@ -63,9 +63,12 @@ std::vector<std::string> paths(const std::vector<LogFile>& logs)
 std::vector<std::string> lookWhole(LogCatalog& catalog, const std::filesystem::path& folder)
 {
     CatalogLook look;
-    do
+    do {
         look = catalog.look(folder);
-    while (!look.complete);
+        // As the log list does once it shows the look.
+        if (look.unsaved)
+            catalog.storeWhatChanged();
+    } while (!look.complete);
     return paths(*look.rows);
 }
 

@@ -1,5 +1,6 @@
 #include "console_fixture.h"
 
+#include "catalog/log_catalog.h"
 #include "catalog/share_pace.h"
 #include "components/level_connector.h"
 #include "components/level_meter.h"
@@ -403,6 +404,13 @@ TEST_F(MainWindowTest, LogListHoldsTheLogsInOrder)
         EXPECT_EQ(progress->geometry().bottomRight(), w.lstLogs->viewport()->rect().bottomRight()) << size.width();
         EXPECT_EQ(progress->x(), 0);
     }
+
+    // The first list is stored once it shows: the next start shows it without a look at the drive.
+    EXPECT_TRUE(waitFor([&] {
+        LogCatalog nextStart;
+        const CatalogLook look = nextStart.look(module.drives.resolve("L:\\logger\\logs"));
+        return !look.complete && look.rows->size() == 5;
+    }));
 
     if (canPlay) {
         selectLog("2026-12-07 16 archive.flac");
