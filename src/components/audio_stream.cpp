@@ -33,15 +33,10 @@ AudioStream::AudioStream(PaDeviceIndex device, const StreamFormat& format, unsig
                          PaStreamFinishedCallback* finished, void* userData)
 {
     const PaStreamParameters parameters = outputParameters(device, format, suggestedLatency);
-    PaError error = paNoError;
-    {
-        // ALSA reports a missing sound server on stderr as well as to us.
-        QuietStderr quiet;
-        // The device's first fill comes from the callback, not silence: what
-        // Play starts is heard at once rather than after a queue of nothing.
-        error = Pa_OpenStream(&stream_, nullptr, &parameters, format.sampleRate, framesPerBuffer,
-                              paPrimeOutputBuffersUsingStreamCallback, callback, userData);
-    }
+    // The device's first fill comes from the callback, not silence: what
+    // Play starts is heard at once rather than after a queue of nothing.
+    PaError error = Pa_OpenStream(&stream_, nullptr, &parameters, format.sampleRate, framesPerBuffer,
+                                  paPrimeOutputBuffersUsingStreamCallback, callback, userData);
     if (error != paNoError) {
         stream_ = nullptr;
         throw Failure(FailureCode::DeviceUnavailable, portAudioText(error));
@@ -96,11 +91,7 @@ bool AudioStream::supports(PaDeviceIndex device, const StreamFormat& format, dou
                            std::string& why)
 {
     const PaStreamParameters parameters = outputParameters(device, format, suggestedLatency);
-    PaError error = paNoError;
-    {
-        QuietStderr quiet;
-        error = Pa_IsFormatSupported(nullptr, &parameters, format.sampleRate);
-    }
+    const PaError error = Pa_IsFormatSupported(nullptr, &parameters, format.sampleRate);
     if (error == paFormatIsSupported)
         return true;
     why = portAudioText(error);

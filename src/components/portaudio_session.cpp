@@ -2,8 +2,8 @@
 
 #include "platform/failure.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <alsa/asoundlib.h>
+#include <jack/jack.h>
 
 #include <array>
 #include <string_view>
@@ -47,16 +47,27 @@ void scanDevices()
     }
 }
 
+void ignoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
+void ignoreJackMessage(const char*) {}
+
+// PortAudio's probes of ALSA and JACK report every card and server that is not
+// there: no news for the operator, who gets a failure with its reason instead.
+// They are quietened in the libraries themselves, not by closing the process's
+// stderr, which would swallow what the other threads write meanwhile.
+void quietenSoundLibraries()
+{
+    snd_lib_error_set_handler(&ignoreAlsaError);
+    jack_set_error_function(&ignoreJackMessage);
+    jack_set_info_function(&ignoreJackMessage);
+}
+
 void initialise()
 {
     // Should PortAudio fail to start, no list may be left naming devices it no
     // longer knows.
     deviceList.clear();
-    PaError result = paNoError;
-    {
-        QuietStderr quiet;
-        result = Pa_Initialize();
-    }
+    quietenSoundLibraries();
+    const PaError result = Pa_Initialize();
     if (result != paNoError)
         throw Failure(FailureCode::DeviceUnavailable, Pa_GetErrorText(result));
     initialised = true;
@@ -99,22 +110,6 @@ void releaseSession()
 }
 } // namespace
 
-QuietStderr::QuietStderr() : saved_(dup(STDERR_FILENO))
-{
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null >= 0) {
-        dup2(null, STDERR_FILENO);
-        close(null);
-    }
-}
-
-QuietStderr::~QuietStderr()
-{
-    if (saved_ >= 0) {
-        dup2(saved_, STDERR_FILENO);
-        close(saved_);
-    }
-}
 
 PortAudioSession::PortAudioSession(Scan scan)
 {

@@ -54,19 +54,4 @@ public:
     OpenStreamMark& operator=(const OpenStreamMark&) = delete;
 };
 
-// Silences stderr while it lives: PortAudio's probes of JACK and ALSA, and ALSA's
-// complaints about a missing sound server, are no news for the operator (who
-// gets a failure with the reason instead). For the whole process: one at a
-// time, on the thread that starts PortAudio.
-class QuietStderr {
-public:
-    QuietStderr();
-    ~QuietStderr();
-    QuietStderr(const QuietStderr&) = delete;
-    QuietStderr& operator=(const QuietStderr&) = delete;
-
-private:
-    int saved_;
-};
-
 } // namespace tarnveil

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 using namespace tarnveil;
 
@@ -73,4 +76,33 @@ TEST(WaveOut, PortAudioStartedBesideTheWindowServesTheFirstLookOrLeavesItsFailur
     const PortAudioWarmUp warmUp;
     const PortAudioSession session;
     EXPECT_FALSE(session.outputDevices().empty());
+}
+
+// PortAudio starts beside the window: what the program writes meanwhile still
+// reaches stderr, and ALSA's and JACK's reports of cards and servers that are
+// not there do not.
+TEST(WaveOut, StartingPortAudioLeavesStderrToTheProgram)
+{
+    testing::internal::CaptureStderr();
+    std::atomic<bool> started = false;
+    int written = 0;
+    std::thread program([&] {
+        for (; !started; ++written) {
+            std::fprintf(stderr, "program line\n");
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    {
+        const PortAudioWarmUp warmUp;
+        const PortAudioSession session;
+        started = true;
+    }
+    program.join();
+    const std::string heard = testing::internal::GetCapturedStderr();
+    size_t lines = 0;
+    for (size_t at = heard.find("program line"); at != std::string::npos; at = heard.find("program line", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, static_cast<size_t>(written));
+    EXPECT_EQ(heard.find("ALSA lib"), std::string::npos) << heard.substr(0, 400);
+    EXPECT_EQ(heard.find("jack"), std::string::npos) << heard.substr(0, 400);
 }
