@@ -41,6 +41,9 @@ constexpr size_t MaxHeldAbove = 256;
 // a share's clock may stray from ours: a folder changed this recently may
 // change again without its time moving.
 constexpr int64_t RacyNs = 2'000'000'000;
+// A folder unchanged this long before the newest change the catalog saw has
+// settled: the logger writes only into its newest folders.
+constexpr int64_t SettledNs = 2 * 86'400 * 1'000'000'000LL;
 
 int64_t wallClockNs()
 {
@@ -196,6 +199,8 @@ CatalogLook LogCatalog::lookLocked(const std::filesystem::path& logFolder)
         local_ = notificationArrives(logFolder_);
         rootNamesOnShare_ = namesOnItsFileSystem(logFolder_);
         look.calls += 1 + rootNamesOnShare_;
+        if (!*local_)
+            trustSettledFolders();
     }
     look.local = *local_;
 
@@ -221,6 +226,24 @@ CatalogLook LogCatalog::lookLocked(const std::filesystem::path& logFolder)
     look.changed = std::exchange(changed_, false);
     look.changedLately = look.changed || std::exchange(changedLastLook_, look.changed);
     return look;
+}
+
+// On a share, a warm start does not look at every stored folder again, which
+// with years of hour folders is tens of thousands of calls on the logger's
+// file server. Settled folders are left to the hourly looks: the oldest-first
+// one for the logger's clean-up, the slow round for the rest. Folders created
+// while the console was closed are still read at once, found where the folder
+// above them changed. A local disk is looked at whole: it costs nothing.
+void LogCatalog::trustSettledFolders()
+{
+    int64_t newest = -1;
+    for (const auto& [key, folder] : folders_)
+        newest = std::max(newest, folder.modifiedNs);
+    const int64_t now = clock_();
+    for (auto& [key, folder] : folders_) {
+        if (!key.empty() && folder.modifiedNs >= 0 && folder.modifiedNs < newest - SettledNs)
+            folder.checkedAtS = now;
+    }
 }
 
 // The log folder, held open for the look (O_PATH costs a share nothing): the

@@ -108,6 +108,7 @@ private:
     void load(CatalogDatabase& database);
     void save(CatalogDatabase& database);
     void storeLocked();
+    void trustSettledFolders();
     void openRoot(CatalogLook& look);
     void checkNewest(CatalogLook& look);
     void readUnchecked(CatalogLook& look);

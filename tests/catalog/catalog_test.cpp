@@ -12,7 +12,11 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <array>
 #include <fstream>
 #include <future>
 
@@ -104,7 +108,13 @@ struct LaneRun {
     {
         std::vector<CatalogLook> looks;
         while (failures.empty() && (looks.empty() || !looks.back().complete)) {
-            const auto look = run([catalog, folder] { return catalog->look(folder); });
+            const auto look = run([catalog, folder] {
+                CatalogLook look = catalog->look(folder);
+                // As the log list does once it shows the look.
+                if (look.unsaved)
+                    catalog->storeWhatChanged();
+                return look;
+            });
             if (!look || look->index() != 0)
                 break;
             looks.push_back(std::get<0>(*look));
@@ -261,6 +271,14 @@ TEST(CatalogTest, AYearInHourFoldersOnASlowShareFillsAndIdlesWithinItsBudgetAndL
     constexpr int Hours = 8760;
     for (int hour = 0; hour < Hours; ++hour)
         writeLog(source / hourPath(hour), 3600);
+    // Each folder's time is that of the last log the logger made in it.
+    for (int hour = 0; hour < Hours; ++hour) {
+        const timespec made{first.addSecs(hour * 3600LL).toSecsSinceEpoch(), 0};
+        const std::array<timespec, 2> times{made, made};
+        for (std::filesystem::path folder = (source / hourPath(hour)).parent_path(); folder != source.path().parent_path();
+             folder = folder.parent_path())
+            ::utimensat(AT_FDCWD, folder.c_str(), times.data(), 0);
+    }
     constexpr int Folders = 8760 + 365 + 12 + 2 + 1; // hours, days, months, years, the log folder
     SlowShare share(source.path(), 1ms, SlowShare::Access::ReadOnly);
     int64_t nowS = 1000;
@@ -299,6 +317,17 @@ TEST(CatalogTest, AYearInHourFoldersOnASlowShareFillsAndIdlesWithinItsBudgetAndL
     EXPECT_FALSE(contains(listed, hourPath(1)));
     EXPECT_TRUE(contains(listed, hourPath(2)));
     EXPECT_LE(std::get<0>(*look).calls, 60) << "the hourly look went past the oldest folders";
+
+    // Started again after the logger made a new hour: only the folders that have
+    // not settled are looked at again, and the new hour is listed.
+    writeLog(source / hourPath(Hours), 3600);
+    const uint64_t beforeWarm = share.calls();
+    auto warm = std::make_shared<LogCatalog>([&nowS] { return nowS; });
+    const std::vector<CatalogLook> warmLooks = lane.lookWhole(warm, share.mountPoint());
+    ASSERT_FALSE(warmLooks.empty());
+    EXPECT_TRUE(contains(paths(*warmLooks.back().rows), hourPath(Hours)));
+    EXPECT_EQ(warmLooks.back().rows->size(), size_t{Hours - 1});
+    EXPECT_LE(share.calls() - beforeWarm, uint64_t{600}) << "a warm start looked at the whole archive again";
     EXPECT_TRUE(lane.failures.empty());
 }
 
