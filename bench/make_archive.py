@@ -87,6 +87,19 @@ def main():
         if args.layout == "hours":
             os.makedirs(os.path.dirname(path), exist_ok=True)
         write_log(path, tones.get(start, []))
+    # The times a logger leaves: each log last written at its end, and each
+    # folder changed when the last log in it was made.
+    for hour in range(args.hours):
+        start = oldest + timedelta(hours=hour)
+        path = log_path(args.folder, args.layout, start)
+        end = (start + timedelta(hours=1)).timestamp()
+        os.utime(path, (end, end))
+        folder = os.path.dirname(path)
+        while True:
+            os.utime(folder, (start.timestamp(), start.timestamp()))
+            if os.path.samefile(folder, args.folder):
+                break
+            folder = os.path.dirname(folder)
 
 
 if __name__ == "__main__":
