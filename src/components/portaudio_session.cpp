@@ -110,7 +110,6 @@ void releaseSession()
 }
 } // namespace
 
-
 PortAudioSession::PortAudioSession(Scan scan)
 {
     finishWarmUp();
