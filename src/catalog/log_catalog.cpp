@@ -175,7 +175,7 @@ CatalogLook LogCatalog::lookLocked(const std::filesystem::path& logFolder)
         rows_ = std::make_shared<const std::vector<LogFile>>();
         folders_.clear();
         facts_.clear();
-        dirty_.clear();
+        unstored_ = {};
         sweepAfter_.clear();
         oldestAfter_.reset();
         oldestDueS_ = 0;
@@ -365,26 +365,20 @@ LogCatalog::Seen LogCatalog::apply(FolderLook& found, CatalogLook& look)
     for (const std::string& below : contents.datedFolders) {
         if (folders_.try_emplace(below).second) {
             folders_[below].checkedAtS = now; // unread: modifiedNs -1 reads it
-            dirty_.insert(below);
+            unstored_.wholeFolders.insert(below);
         }
     }
     Folder& read = folders_[key];
-    if (!read.logs.empty()) {
-        std::unordered_set<std::string_view> kept;
-        kept.reserve(contents.logs.size());
-        for (const LogFile& log : contents.logs)
-            kept.insert(log.path);
-        for (const LogFile& log : read.logs) {
-            if (!kept.contains(log.path))
-                facts_.erase(log.path);
-        }
-    }
+    if (read.logs.empty())
+        unstored_.wholeFolders.insert(key);
+    else
+        noteLogsThatCameAndWent(key, read.logs, contents.logs);
     // Kept, and so stored, in list order: a warm start then needs no sort.
     std::sort(contents.logs.begin(), contents.logs.end(), listedBefore);
     read.logs = std::move(contents.logs);
     read.modifiedNs = found.modifiedNs;
     read.racy = wallClockNs() - found.modifiedNs < RacyNs;
-    dirty_.insert(key);
+    unstored_.folderTimes.insert(key);
     changed_ = true;
     return Seen::Changed;
 }
@@ -420,10 +414,35 @@ void LogCatalog::forget(const std::string& key)
     for (auto it = folders_.lower_bound(key); it != folders_.end() && (it->first == key || isBelow(it->first, key));) {
         for (const LogFile& log : it->second.logs)
             facts_.erase(log.path);
-        dirty_.insert(it->first);
+        unstored_.wholeFolders.insert(it->first);
         it = folders_.erase(it);
     }
     changed_ = true;
+}
+
+void LogCatalog::noteLogsThatCameAndWent(const std::string& key, const std::vector<LogFile>& before,
+                                         const std::vector<LogFile>& now)
+{
+    std::unordered_set<std::string_view> had;
+    had.reserve(before.size());
+    for (const LogFile& log : before)
+        had.insert(log.path);
+    std::unordered_set<std::string_view> kept;
+    kept.reserve(now.size());
+    for (const LogFile& log : now) {
+        kept.insert(log.path);
+        if (!had.contains(log.path)) {
+            unstored_.goneLogs.erase(log.path);
+            unstored_.newLogs.insert_or_assign(log.path, std::pair{key, log});
+        }
+    }
+    for (const LogFile& log : before) {
+        if (!kept.contains(log.path)) {
+            facts_.erase(log.path);
+            unstored_.newLogs.erase(log.path);
+            unstored_.goneLogs.insert(log.path);
+        }
+    }
 }
 
 std::vector<std::string> LogCatalog::children(const std::string& key) const
@@ -495,7 +514,7 @@ void LogCatalog::storeWhatChanged()
 
 void LogCatalog::storeLocked()
 {
-    if (dirty_.empty())
+    if (unstored_.empty())
         return;
     CatalogDatabase database(catalogFile(logFolder_));
     save(database);
@@ -559,13 +578,15 @@ void LogCatalog::load(CatalogDatabase& database)
 // data: a write that fails (another console holds the lock) is simply lost.
 void LogCatalog::save(CatalogDatabase& database)
 {
-    if (dirty_.empty())
+    if (unstored_.empty())
         return;
     QSqlDatabase& db = database.database();
     if (!db.transaction())
         return;
     QSqlQuery dropLogs(db);
     dropLogs.prepare(QStringLiteral("DELETE FROM logs WHERE folder=?"));
+    QSqlQuery dropLog(db);
+    dropLog.prepare(QStringLiteral("DELETE FROM logs WHERE path=?"));
     QSqlQuery dropFolder(db);
     dropFolder.prepare(QStringLiteral("DELETE FROM folders WHERE path=?"));
     QSqlQuery putFolder(db);
@@ -574,7 +595,36 @@ void LogCatalog::save(CatalogDatabase& database)
     putLog.prepare(QStringLiteral("INSERT OR REPLACE INTO logs(path, folder, label, sort_key, size, modified_ns, "
                                   "start_ms, frames, sample_rate, channels, format) "
                                   "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    for (const std::string& key : dirty_) {
+    const auto storeFolderTime = [&](const std::string& key, const Folder& folder) {
+        putFolder.addBindValue(bytes(key));
+        // A racy folder is stored as unread: the next start reads it again.
+        putFolder.addBindValue(QVariant::fromValue(folder.racy ? int64_t{-1} : folder.modifiedNs));
+        putFolder.exec();
+    };
+    const auto storeLog = [&](const std::string& key, const LogFile& log) {
+        const auto facts = facts_.find(log.path);
+        const bool known = facts != facts_.end();
+        putLog.addBindValue(bytes(log.path));
+        putLog.addBindValue(bytes(key));
+        putLog.addBindValue(bytes(log.label));
+        putLog.addBindValue(bytes(log.order));
+        const QVariant none(QMetaType::fromType<qlonglong>());
+        putLog.addBindValue(known ? QVariant::fromValue(facts->second.size) : none);
+        putLog.addBindValue(known ? QVariant::fromValue(facts->second.modifiedNs) : none);
+        putLog.addBindValue(known ? QVariant::fromValue(facts->second.startMs) : none);
+        putLog.addBindValue(known ? QVariant::fromValue(facts->second.frames) : none);
+        putLog.addBindValue(known ? QVariant(facts->second.sampleRate) : none);
+        putLog.addBindValue(known ? QVariant(facts->second.channels) : none);
+        putLog.addBindValue(known ? QVariant(facts->second.format) : none);
+        putLog.exec();
+    };
+
+    // First, so that a log gone and then found again with its whole folder stays.
+    for (const std::string& path : unstored_.goneLogs) {
+        dropLog.addBindValue(bytes(path));
+        dropLog.exec();
+    }
+    for (const std::string& key : unstored_.wholeFolders) {
         dropLogs.addBindValue(bytes(key));
         dropLogs.exec();
         const auto found = folders_.find(key);
@@ -583,32 +633,26 @@ void LogCatalog::save(CatalogDatabase& database)
             dropFolder.exec();
             continue;
         }
-        putFolder.addBindValue(bytes(key));
-        // A racy folder is stored as unread: the next start reads it again.
-        putFolder.addBindValue(QVariant::fromValue(found->second.racy ? int64_t{-1} : found->second.modifiedNs));
-        putFolder.exec();
+        storeFolderTime(key, found->second);
         for (size_t done = 0; const LogFile& log : found->second.logs) {
             if (++done % 1000 == 0)
                 ownWorkGoesOn();
-            const auto facts = facts_.find(log.path);
-            const bool known = facts != facts_.end();
-            putLog.addBindValue(bytes(log.path));
-            putLog.addBindValue(bytes(key));
-            putLog.addBindValue(bytes(log.label));
-            putLog.addBindValue(bytes(log.order));
-            const QVariant none(QMetaType::fromType<qlonglong>());
-            putLog.addBindValue(known ? QVariant::fromValue(facts->second.size) : none);
-            putLog.addBindValue(known ? QVariant::fromValue(facts->second.modifiedNs) : none);
-            putLog.addBindValue(known ? QVariant::fromValue(facts->second.startMs) : none);
-            putLog.addBindValue(known ? QVariant::fromValue(facts->second.frames) : none);
-            putLog.addBindValue(known ? QVariant(facts->second.sampleRate) : none);
-            putLog.addBindValue(known ? QVariant(facts->second.channels) : none);
-            putLog.addBindValue(known ? QVariant(facts->second.format) : none);
-            putLog.exec();
+            storeLog(key, log);
         }
     }
+    // A folder stored whole above already holds its logs as they are now.
+    const auto storedWhole = [&](const std::string& key) { return unstored_.wholeFolders.contains(key); };
+    for (const std::string& key : unstored_.folderTimes) {
+        const auto found = folders_.find(key);
+        if (found != folders_.end() && !storedWhole(key))
+            storeFolderTime(key, found->second);
+    }
+    for (const auto& [path, placed] : unstored_.newLogs) {
+        if (!storedWhole(placed.first))
+            storeLog(placed.first, placed.second);
+    }
     if (db.commit())
-        dirty_.clear();
+        unstored_ = {};
     else
         db.rollback();
 }

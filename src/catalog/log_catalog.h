@@ -104,6 +104,21 @@ private:
 
     enum class Seen { Gone, Unchanged, Changed };
 
+    // What the database lacks. A folder read for the first time, or gone, is
+    // stored whole; one that held logs before stores only the logs that came
+    // and went, so that a log added to a flat folder of a hundred thousand
+    // does not write all of them again.
+    struct Unstored {
+        std::set<std::string> wholeFolders;
+        std::set<std::string> folderTimes;
+        std::set<std::string> goneLogs;
+        std::map<std::string, std::pair<std::string, LogFile>> newLogs; // path -> folder, log
+        bool empty() const
+        {
+            return wholeFolders.empty() && folderTimes.empty() && goneLogs.empty() && newLogs.empty();
+        }
+    };
+
     CatalogLook lookLocked(const std::filesystem::path& logFolder);
     void load(CatalogDatabase& database);
     void save(CatalogDatabase& database);
@@ -118,6 +133,8 @@ private:
     Seen check(const std::string& key, CatalogLook& look);
     void forgetGoneAbove(const std::string& key, CatalogLook& look);
     void forget(const std::string& key);
+    void noteLogsThatCameAndWent(const std::string& key, const std::vector<LogFile>& before,
+                                 const std::vector<LogFile>& now);
     std::vector<std::string> children(const std::string& key) const;
     std::optional<std::string> nextUnchecked(const std::set<std::string>& skip) const;
     std::optional<std::string> oldestHoldingLogsAfter(const std::string& after) const;
@@ -132,7 +149,7 @@ private:
     bool changed_ = false;
     std::map<std::string, Folder> folders_;
     std::map<std::string, LogFacts> facts_;
-    std::set<std::string> dirty_;
+    Unstored unstored_;
     std::string sweepAfter_;
     // The oldest-first look under way: the last folder it took ("" at its start).
     std::optional<std::string> oldestAfter_;

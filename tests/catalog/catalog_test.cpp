@@ -147,9 +147,11 @@ TEST(CatalogTest, FollowsLogsAddedRemovedGrownOrReplacedWhileRunningAndWhileClos
 
         // While it runs: in the newest folders and an older one alike.
         writeLog(logs / "2026/06/01/13/archive.wav", 60);
+        writeLog(logs / "2026-06-01_09-00-00.wav", 60);
         std::filesystem::remove(logs / "2026-06-01_10-00-00.wav");
         listed = paths(*catalog.look(logs.path()).rows);
         EXPECT_TRUE(contains(listed, "2026/06/01/13/archive.wav"));
+        EXPECT_TRUE(contains(listed, "2026-06-01_09-00-00.wav"));
         EXPECT_FALSE(contains(listed, "2026-06-01_10-00-00.wav"));
         EXPECT_EQ(heldAt("2026-06-01T13:00:30"), "2026/06/01/13/archive.wav");
         EXPECT_EQ(heldAt("2026-06-01T13:30:00"), "");
