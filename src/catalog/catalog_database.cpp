@@ -1,17 +1,47 @@
 #include "catalog/catalog_database.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <system_error>
 
 namespace tarnveil {
 
 namespace {
+
+// A store waits at most its busy timeout for another console's lock; the
+// end gives the rest of the work ample time beyond that.
+constexpr auto EndWaitsForCatalogs = std::chrono::seconds(2);
+
+struct CatalogsInUse {
+    std::mutex mutex;
+    std::condition_variable noneLeft;
+    int count = 0;
+    bool programEnding = false;
+};
+
+// Never destroyed: a lane may still ask after the statics have gone.
+CatalogsInUse& catalogsInUse()
+{
+    static auto* inUse = new CatalogsInUse;
+    return *inUse;
+}
+
+void waitForCatalogsInUse()
+{
+    CatalogsInUse& inUse = catalogsInUse();
+    std::unique_lock lock(inUse.mutex);
+    inUse.programEnding = true;
+    inUse.noneLeft.wait_for(lock, EndWaitsForCatalogs, [&inUse] { return inUse.count == 0; });
+}
 
 // A second console on the same archive holds its write lock only for one
 // short transaction; longer than this, it counts as locked.
@@ -90,6 +120,28 @@ std::filesystem::path catalogFile(const std::filesystem::path& logFolder)
                                .toHex()
                                .left(16);
     return cacheFolder() / ("catalog-" + key.toStdString() + ".sqlite");
+}
+
+CatalogUse::CatalogUse()
+{
+    // Runs as the application object goes, while Qt SQL is still whole.
+    static std::once_flag registered;
+    std::call_once(registered, [] { qAddPostRoutine(waitForCatalogsInUse); });
+    CatalogsInUse& inUse = catalogsInUse();
+    const std::lock_guard lock(inUse.mutex);
+    granted_ = !inUse.programEnding;
+    if (granted_)
+        ++inUse.count;
+}
+
+CatalogUse::~CatalogUse()
+{
+    if (!granted_)
+        return;
+    CatalogsInUse& inUse = catalogsInUse();
+    const std::lock_guard lock(inUse.mutex);
+    if (--inUse.count == 0)
+        inUse.noneLeft.notify_all();
 }
 
 CatalogDatabase::CatalogDatabase(const std::filesystem::path& file) : file_(file)

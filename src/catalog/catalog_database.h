@@ -21,6 +21,23 @@ const std::vector<std::string_view>& catalogTables();
 // named after the folder's path on this machine. Never on the logger's drive.
 std::filesystem::path catalogFile(const std::filesystem::path& logFolder);
 
+// Held while a thread works on a catalog. Qt SQL's own state goes with the
+// program's end, and a catalog is stored on lanes that may still run then: the
+// end waits a moment for the catalogs in use, and once it has begun no new use
+// is granted (false), since the catalog is derived data and can wait for the
+// next start.
+class CatalogUse {
+public:
+    CatalogUse();
+    ~CatalogUse();
+    CatalogUse(const CatalogUse&) = delete;
+    CatalogUse& operator=(const CatalogUse&) = delete;
+    explicit operator bool() const { return granted_; }
+
+private:
+    bool granted_ = false;
+};
+
 // One connection to a catalog, for the thread that opened it.
 //
 // The catalog is derived data, so opening never fails and never troubles the

@@ -181,11 +181,10 @@ CatalogLook LogCatalog::lookLocked(const std::filesystem::path& logFolder)
         oldestDueS_ = 0;
         local_.reset();
     }
-    CatalogDatabase database(catalogFile(logFolder_));
     CatalogLook look;
     if (!loaded_) {
         loaded_ = true;
-        load(database);
+        load();
         if (!folders_.empty()) {
             // A warm start: the stored list at once, the drive after.
             rows_ = sortedRows();
@@ -219,7 +218,7 @@ CatalogLook LogCatalog::lookLocked(const std::filesystem::path& logFolder)
     if (nothingListedYet && changed_)
         look.unsaved = true;
     else
-        save(database);
+        storeLocked();
     if (changed_)
         rows_ = sortedRows();
     look.rows = rows_;
@@ -516,6 +515,9 @@ void LogCatalog::storeLocked()
 {
     if (unstored_.empty())
         return;
+    const CatalogUse use;
+    if (!use)
+        return;
     CatalogDatabase database(catalogFile(logFolder_));
     save(database);
 }
@@ -533,6 +535,9 @@ void LogCatalog::storeFacts(const std::string& path, const LogFacts& facts)
 {
     const std::lock_guard lock(mutex_);
     facts_[path] = facts;
+    const CatalogUse use;
+    if (!use)
+        return;
     CatalogDatabase database(catalogFile(logFolder_));
     QSqlQuery query(database.database());
     query.prepare(QStringLiteral("UPDATE logs SET size=?, modified_ns=?, start_ms=?, frames=?, sample_rate=?, "
@@ -545,8 +550,12 @@ void LogCatalog::storeFacts(const std::string& path, const LogFacts& facts)
     query.exec();
 }
 
-void LogCatalog::load(CatalogDatabase& database)
+void LogCatalog::load()
 {
+    const CatalogUse use;
+    if (!use)
+        return;
+    CatalogDatabase database(catalogFile(logFolder_));
     sqlite3* handle = nativeHandle(database.database());
     Rows folders(handle, "SELECT path, modified_ns FROM folders");
     while (folders.next())
@@ -578,8 +587,6 @@ void LogCatalog::load(CatalogDatabase& database)
 // data: a write that fails (another console holds the lock) is simply lost.
 void LogCatalog::save(CatalogDatabase& database)
 {
-    if (unstored_.empty())
-        return;
     QSqlDatabase& db = database.database();
     if (!db.transaction())
         return;

@@ -120,7 +120,7 @@ private:
     };
 
     CatalogLook lookLocked(const std::filesystem::path& logFolder);
-    void load(CatalogDatabase& database);
+    void load();
     void save(CatalogDatabase& database);
     void storeLocked();
     void trustSettledFolders();
