@@ -124,9 +124,16 @@ std::filesystem::path catalogFile(const std::filesystem::path& logFolder)
 
 CatalogUse::CatalogUse()
 {
-    // Runs as the application object goes, while Qt SQL is still whole.
+    // The end is awaited as the application object goes, and again at exit()
+    // for a program that ends without it (a lost display). Qt SQL's own
+    // state is made first, so that exit() comes to the wait before it tears
+    // that state down.
     static std::once_flag registered;
-    std::call_once(registered, [] { qAddPostRoutine(waitForCatalogsInUse); });
+    std::call_once(registered, [] {
+        QSqlDatabase::connectionNames();
+        qAddPostRoutine(waitForCatalogsInUse);
+        std::atexit(waitForCatalogsInUse);
+    });
     CatalogsInUse& inUse = catalogsInUse();
     const std::lock_guard lock(inUse.mutex);
     granted_ = !inUse.programEnding;

@@ -19,6 +19,7 @@
 #include <array>
 #include <fstream>
 #include <future>
+#include <thread>
 
 namespace tarnveil::test {
 namespace {
@@ -196,6 +197,31 @@ TEST(CatalogTest, ADamagedOrLockedCatalogStillLists)
     LogCatalog locked;
     EXPECT_EQ(lookWhole(locked, logs.path()), (std::vector<std::string>{"a.wav", "b.wav"}));
     lock.exec(QStringLiteral("ROLLBACK"));
+}
+
+// The list stores its first look on a lane, which may still run as the
+// program ends: the end waits for the catalog in use instead of tearing Qt
+// SQL down under it.
+TEST(CatalogTest, TheProgramsEndWaitsForACatalogInUse)
+{
+    TempDir dir;
+    const std::filesystem::path released = dir / "released";
+    // Forked, so that the child writes into this test's folder.
+    GTEST_FLAG_SET(death_test_style, "fast");
+    EXPECT_EXIT(
+        {
+            std::promise<void> held;
+            std::thread([&held, released] {
+                const CatalogUse use;
+                held.set_value();
+                std::this_thread::sleep_for(300ms);
+                std::ofstream{released};
+            }).detach();
+            held.get_future().wait();
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(std::filesystem::exists(released)) << "the end did not wait for the catalog in use";
 }
 
 // A year of hourly logs on a share that answers each call after 2 ms: listed
