@@ -24,6 +24,22 @@ constexpr auto FinishGrace = 3s;
 // again for this long before the chain counts as broken.
 constexpr auto OpenGrace = 5s;
 
+// The next log by name after `current` in its folder, up to `upTo` if given.
+std::optional<std::filesystem::path> nextInFolder(const std::filesystem::path& current,
+                                                  const std::optional<std::string>& upTo)
+{
+    const std::string after = current.filename().string();
+    try {
+        for (const LogFile& log : listLogs(current.parent_path())) {
+            if (log.path > after && (!upTo || log.path <= *upTo) && log.path.find('/') == std::string::npos)
+                return current.parent_path() / log.path;
+        }
+    } catch (const Failure&) {
+        // The folder cannot be listed just now: the logger's word will do.
+    }
+    return std::nullopt;
+}
+
 // The log that comes after `current`: the next one by name in its folder, up
 // to the one being recorded. Names are times, so after a long pause this is a
 // finished file between the two rather than the live one.
@@ -31,17 +47,7 @@ std::filesystem::path successor(const std::filesystem::path& current, const std:
 {
     if (current.parent_path() != live.parent_path())
         return live;
-    const std::string after = current.filename().string();
-    const std::string upTo = live.filename().string();
-    try {
-        for (const LogFile& log : listLogs(current.parent_path())) {
-            if (log.path > after && log.path <= upTo && log.path.find('/') == std::string::npos)
-                return current.parent_path() / log.path;
-        }
-    } catch (const Failure&) {
-        // The folder cannot be listed just now: CurFile's word will do.
-    }
-    return live;
+    return nextInFolder(current, live.filename().string()).value_or(live);
 }
 
 } // namespace
@@ -122,12 +128,6 @@ LiveFollow::Step LiveFollow::rotate(Clock::time_point now)
     std::optional<std::filesystem::path> live;
     if (!askLiveLog(live))
         return {now - *atEndSince_ < OpenGrace ? Step::Kind::Wait : Step::Kind::End, 0};
-    // A logger that moved on and stopped before this file was read to its end
-    // still recorded the log it moved on to.
-    if (!live)
-        live = lastNamed_;
-    if (!live)
-        return {Step::Kind::End, 0};
 
     SoundFile* current = nullptr;
     std::filesystem::path currentPath;
@@ -136,13 +136,27 @@ LiveFollow::Step LiveFollow::rotate(Clock::time_point now)
         current = link(readerId_).file;
         currentPath = link(readerId_).path;
     }
-    if (*live == currentPath)
-        return {Step::Kind::End, 0};
-    const std::filesystem::path nextPath = successor(currentPath, *live);
+    std::filesystem::path nextPath;
+    if (live) {
+        if (*live == currentPath)
+            return {Step::Kind::End, 0};
+        nextPath = successor(currentPath, *live);
+    } else {
+        // The logger has stopped. It may have moved on and stopped since it
+        // was last asked, or between two looks: what it recorded after this
+        // log is then the next log in the folder, or the one it named last.
+        // Read as growing: a logger that died left its last header stale.
+        std::optional<std::filesystem::path> after = nextInFolder(currentPath, std::nullopt);
+        if (!after && lastNamed_ && lastNamed_->native() > currentPath.native())
+            after = lastNamed_;
+        if (!after)
+            return {Step::Kind::End, 0};
+        nextPath = *after;
+    }
     std::unique_ptr<SoundFile> nextFile;
     try {
         nextFile = std::make_unique<SoundFile>(
-            nextPath, nextPath == *live ? SoundFile::Growth::Growing : SoundFile::Growth::Fixed);
+            nextPath, !live || nextPath == *live ? SoundFile::Growth::Growing : SoundFile::Growth::Fixed);
     } catch (const Failure&) {
         return {now - *atEndSince_ < OpenGrace ? Step::Kind::Wait : Step::Kind::End, 0};
     }

@@ -249,7 +249,8 @@ TEST(FileReader, ConvertsTheRateWithoutChangingTheSpeed)
 
 // The logger moves on to a new log and stops before the reader has finished
 // the old one: by the time the reader asks, no log is being recorded, yet the
-// new log was, and is heard; after it the chain ends.
+// new log was, and is heard; after it the chain ends. So also when the reader
+// never saw the new log named.
 TEST(LiveFollow, GoesIntoTheLogTheLoggerMovedOnToEvenWhenItHasStoppedSince)
 {
     TempDir dir;
@@ -269,6 +270,21 @@ TEST(LiveFollow, GoesIntoTheLogTheLoggerMovedOnToEvenWhenItHasStoppedSince)
     EXPECT_EQ(follow.readerFile().frames(), 400);
     step = follow.next(400, 1000);
     EXPECT_EQ(step.kind, LiveFollow::Step::Kind::End);
+
+    // Moved on and stopped between two looks: the new log was never named,
+    // but the folder holds it.
+    asked = 0;
+    SoundFile again(first, SoundFile::Growth::Growing);
+    LiveFollow between(again, first, [&]() -> std::optional<std::filesystem::path> {
+        return ++asked == 1 ? std::optional(first) : std::nullopt;
+    });
+    EXPECT_EQ(between.next(0, 1000).frames, 800);
+    do
+        step = between.next(800, 1000);
+    while (step.kind == LiveFollow::Step::Kind::Wait && asked < 5);
+    EXPECT_EQ(step.kind, LiveFollow::Step::Kind::Rotated);
+    EXPECT_EQ(between.readerFile().frames(), 400);
+    EXPECT_EQ(between.next(400, 1000).kind, LiveFollow::Step::Kind::End);
 }
 
 // The share froze while the reader asked for the live log, the console closed,
