@@ -7,7 +7,6 @@
 #include "support/temp_dir.h"
 #include "support/wav_fixtures.h"
 
-#include <QProcess>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/mount.h>

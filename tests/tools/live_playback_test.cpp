@@ -11,7 +11,6 @@
 
 #include <QLabel>
 #include <QListView>
-#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -105,7 +104,7 @@ TEST_F(LiveLogPlayback, TheConsoleHearsWhatTheLoggerRecordedAndTheLoggerStillFin
                 (w.WavePlayer->Wave().Length() - w.WavePlayer->Position()) / 1000.0, 1.0);
     logger->terminate();
     ASSERT_TRUE(logger->waitForFinished(10000));
-    EXPECT_EQ(logger->exitCode(), 0) << logger->readAllStandardError().toStdString();
+    EXPECT_EQ(logger->exitCode(), 0) << logger->standardError();
     ASSERT_TRUE(waitFor([&] { return !stopped.isEmpty() && module.PlayerOpen == 0; }, 10000));
 
     // The finished file: true sizes, despite the console's rewrite in between.
@@ -189,7 +188,7 @@ TEST_P(LiveLogRotation, PlaybackRunsOnIntoEachNewLogSampleForSampleUntilTheLogge
 
     logger->terminate();
     ASSERT_TRUE(logger->waitForFinished(10000));
-    EXPECT_EQ(logger->exitCode(), 0) << logger->readAllStandardError().toStdString();
+    EXPECT_EQ(logger->exitCode(), 0) << logger->standardError();
     ASSERT_TRUE(ConsoleTest::waitFor([&] { return !stopped.isEmpty() && module.PlayerOpen == 0; }, 10000));
 
     // Heard: the logs from the one played on, joined end to end, to the last

@@ -3,7 +3,6 @@
 #include "support/audio_env.h"
 #include "support/wav_fixtures.h"
 
-#include <QProcess>
 
 #include <algorithm>
 #include <cmath>
@@ -24,30 +23,20 @@ uint32_t get32(const std::vector<uint8_t>& bytes, size_t at)
 
 LoggerRun runLogger(const QStringList& arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral(TARNVEIL_LOGGER), arguments);
-    if (!process.waitForStarted(10000))
-        throw std::runtime_error("the logger did not start");
+    LoggerProcess process(arguments);
     // Generous: a sanitizer build writes a backlog far slower.
-    if (!process.waitForFinished(240000)) {
-        process.kill();
-        process.waitForFinished(5000);
+    if (!process.waitForFinished(240000))
         throw std::runtime_error("the logger did not finish: " + arguments.join(' ').toStdString());
-    }
     LoggerRun run;
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = process.readAllStandardOutput().toStdString();
-    run.err = process.readAllStandardError().toStdString();
+    run.exitCode = process.exitCode();
+    run.out = process.standardOutput();
+    run.err = process.standardError();
     return run;
 }
 
-std::unique_ptr<QProcess> startLogger(const QStringList& arguments)
+std::unique_ptr<LoggerProcess> startLogger(const QStringList& arguments)
 {
-    auto process = std::make_unique<QProcess>();
-    process->start(QStringLiteral(TARNVEIL_LOGGER), arguments);
-    if (!process->waitForStarted(10000))
-        throw std::runtime_error("the logger did not start");
-    return process;
+    return std::make_unique<LoggerProcess>(arguments);
 }
 
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "logger_process.h"
 #include "support/wav_fixtures.h"
 
 #include <QStringList>
@@ -13,8 +14,6 @@
 #include <string>
 #include <vector>
 
-class QProcess;
-
 namespace tarnveil::test {
 
 // The simulator under test, as a subprocess.
@@ -24,7 +23,7 @@ struct LoggerRun {
     std::string err;
 };
 LoggerRun runLogger(const QStringList& arguments);
-std::unique_ptr<QProcess> startLogger(const QStringList& arguments);
+std::unique_ptr<LoggerProcess> startLogger(const QStringList& arguments);
 
 // Polls `condition` every 20 ms until it holds or `limit` has passed.
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit);
