@@ -4,6 +4,7 @@
 #include "components/flac_frames.h"
 #include "components/growing_stream.h"
 #include "components/growing_wave_io.h"
+#include "components/sndfile_open.h"
 #include "platform/failure.h"
 
 #include <fcntl.h>
@@ -103,12 +104,16 @@ void SoundFile::openHandle(SF_INFO& info, const std::string& name)
 {
     // libsndfile leaves the descriptor to us, so that it is closed exactly once
     // whether its open succeeds or not.
-    if (waveGrowth_)
-        handle_.reset(sf_open_virtual(waveGrowth_->callbacks(), SFM_READ, &info, waveGrowth_.get()));
-    else
-        handle_.reset(sf_open_fd(descriptor_, SFM_READ, &info, SF_FALSE));
+    std::string error;
+    handle_.reset(openSndfile(
+        [&] {
+            if (waveGrowth_)
+                return sf_open_virtual(waveGrowth_->callbacks(), SFM_READ, &info, waveGrowth_.get());
+            return sf_open_fd(descriptor_, SFM_READ, &info, SF_FALSE);
+        },
+        error));
     if (!handle_)
-        throw Failure(FailureCode::InvalidFileFormat, name + ": " + sf_strerror(nullptr));
+        throw Failure(FailureCode::InvalidFileFormat, name + ": " + error);
     position_ = 0;
     openedEmpty_ = waveGrowth_ && waveGrowth_->frames() == 0;
     if (streamGrowth_)

@@ -1,5 +1,6 @@
 #include "timeline/clip_writer.h"
 
+#include "components/sndfile_open.h"
 #include "platform/failure.h"
 #include "platform/unique_fd.h"
 #include "timeline/log_source.h"
@@ -267,9 +268,10 @@ bool writeClip(const std::filesystem::path& logFolder, const ClipPlan& plan, int
     info.samplerate = plan.sampleRate;
     info.channels = plan.channels;
     info.format = sndfileFormat;
-    SndfileHandle clip(sf_open_fd(temporary.fd(), SFM_WRITE, &info, SF_FALSE));
+    std::string error;
+    SndfileHandle clip(openSndfile([&] { return sf_open_fd(temporary.fd(), SFM_WRITE, &info, SF_FALSE); }, error));
     if (!clip)
-        throw Failure(FailureCode::InvalidFileFormat, target.string() + ": " + sf_strerror(nullptr));
+        throw Failure(FailureCode::InvalidFileFormat, target.string() + ": " + error);
     // A float log louder than full scale is held at full scale in an integer
     // clip, instead of wrapping round to the other end.
     sf_command(clip.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);

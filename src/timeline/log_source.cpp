@@ -1,5 +1,6 @@
 #include "timeline/log_source.h"
 
+#include "components/sndfile_open.h"
 #include "console/wave_header.h"
 #include "platform/failure.h"
 
@@ -64,9 +65,10 @@ LogSource::LogSource(const std::filesystem::path& file, bool live)
     }
 
     SF_VIRTUAL_IO io{&LogSource::length, &LogSource::seek, &LogSource::read, &LogSource::write, &LogSource::tell};
-    handle_.reset(sf_open_virtual(&io, SFM_READ, &info_, this));
+    std::string error;
+    handle_.reset(openSndfile([&] { return sf_open_virtual(&io, SFM_READ, &info_, this); }, error));
     if (!handle_)
-        throw Failure(FailureCode::InvalidFileFormat, name + ": " + sf_strerror(nullptr));
+        throw Failure(FailureCode::InvalidFileFormat, name + ": " + error);
     if (info_.channels < 1 || info_.samplerate < 1 || info_.frames < 0)
         throw Failure(FailureCode::InvalidFileFormat, name + ": no audio");
 }
