@@ -230,6 +230,12 @@ void CatalogDatabase::close()
 {
     if (connection_.isEmpty())
         return;
+    // A loudness worker let go while stuck on a dead share closes its store
+    // whenever the share answers, which may be after the program's end has
+    // torn down Qt SQL's list of connections: past that end it leaves it.
+    const CatalogUse use;
+    if (!use)
+        return;
     database_.close();
     database_ = QSqlDatabase();
     QSqlDatabase::removeDatabase(connection_);
