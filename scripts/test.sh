@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds Tarnveil and runs every test headless: Qt's offscreen platform, a real
-# PulseAudio server with a null sink, and a second run under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then a short run of each fuzzer. TARNVEIL_QUICK=1
-# skips the sanitizer and fuzzing runs; TARNVEIL_TSAN_STAGE=1 adds a run of the
-# threaded suites under ThreadSanitizer.
+# PulseAudio server with a null sink, a second run under AddressSanitizer and
+# UndefinedBehaviorSanitizer, a run of the threaded suites under
+# ThreadSanitizer, then a short run of each fuzzer. TARNVEIL_QUICK=1 skips the
+# sanitizer and fuzzing runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -52,7 +52,9 @@ run_suite() {
   fi
   # Playback tests run at the sound server's real pace; on a loaded two-core
   # machine a scheduling stall can starve one, so a failing test gets two more tries.
-  (cd "$folder" && ctest --output-on-failure -j "$jobs" --timeout 600 --repeat until-pass:3) | tee "$folder/ctest.log" || true
+  # Tests named in $skip_tests (a CTest pattern) are left out of this build's run.
+  (cd "$folder" && ctest --output-on-failure -j "$jobs" --timeout 600 --repeat until-pass:3 \
+    ${skip_tests:+-E "$skip_tests"}) | tee "$folder/ctest.log" || true
   # "N% tests passed, F tests failed out of T" -> running totals for the closing line.
   local line
   line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$folder/ctest.log" | tail -1 || true)
@@ -104,13 +106,14 @@ if [ "${TARNVEIL_QUICK:-0}" != 1 ]; then
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   run_suite build-asan -DTARNVEIL_SANITIZE=ON -DTARNVEIL_BENCH=OFF
   # The suites whose work runs on threads of their own, under ThreadSanitizer:
-  # a report fails its test (status 66) without ending it. Opt-in while
-  # reports remain (TARNVEIL_TSAN_STAGE=1).
-  if [ "${TARNVEIL_TSAN_STAGE:-0}" = 1 ]; then
+  # a report fails its test (status 66) without ending it. Two tests wait for
+  # playback at the sound server's pace within bounds that the checker's
+  # slowdown overruns (following a live MPEG log into the next, Go To Time
+  # playing a log through); the other two builds run them.
+  skip_tests='OtherLoggerLiveLog.*DatedMp3|GoToTimePlaysTheLogHoldingTheMomentFromItsSample' \
     TSAN_OPTIONS="suppressions=$PWD/scripts/tsan.supp:halt_on_error=0:exitcode=66" \
-      run_suite build-tsan -DTARNVEIL_TSAN=ON -DTARNVEIL_BENCH=OFF \
-      -DTARNVEIL_TEST_FOLDERS="components;share;console;tools;faults;timeline"
-  fi
+    run_suite build-tsan -DTARNVEIL_TSAN=ON -DTARNVEIL_BENCH=OFF \
+    -DTARNVEIL_TEST_FOLDERS="components;share;console;tools;faults;timeline"
   # A short fuzzing smoke run of every target from its seed corpus; each target
   # counts as one test, a crash as a failure.
   fuzz_log=$(mktemp)
