@@ -9,6 +9,7 @@
 #include "program/module1.h"
 #include "console/playback_control.h"
 #include "console/range_control.h"
+#include "console/readout_slot.h"
 #include "console/time_display.h"
 #include "loglist/log_list.h"
 #include "loudness/loudness_strip.h"
@@ -253,7 +254,7 @@ void mnuMenu::arrangeControls()
     auto* top = new QHBoxLayout;
     top->addStretch(1);
     lblclock->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    top->addWidget(lblclock, 1);
+    top->addWidget(new ReadoutSlot(lblclock, central), 1);
     column->addLayout(top);
 
     // The scale belongs directly under the meter, without a gap.
@@ -274,10 +275,9 @@ void mnuMenu::arrangeControls()
     lblTime->setAlignment(Qt::AlignCenter);
     lblDown->setAlignment(Qt::AlignCenter);
     lblTime->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral(" 00:00:00 ")) * 2);
-    readouts->addWidget(lblTime);
-    readouts->addWidget(lblDown);
     lblTimeOfDay->setAlignment(Qt::AlignCenter);
-    readouts->addWidget(lblTimeOfDay);
+    for (QLabel* readout : {lblTime, lblDown, lblTimeOfDay})
+        readouts->addWidget(new ReadoutSlot(readout, central));
     readouts->addStretch(1);
     middle->addLayout(readouts, 1);
     column->addLayout(middle, 1);

@@ -53,7 +53,7 @@ void RangeControl::Timer1_Timer()
     const qint64 second = QDateTime::currentSecsSinceEpoch();
     if (second != clockSecond_) {
         clockSecond_ = second;
-        controls_.lblclock->setText(clockText(QDateTime::fromSecsSinceEpoch(second), QLocale::system()));
+        controls_.lblclock->setText(clockText(clock_.at(second), QLocale::system()));
     }
     if (module_.PlayerOpen == 0)
         return;

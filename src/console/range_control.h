@@ -1,6 +1,7 @@
 #pragma once
 
 #include "console/console_state.h"
+#include "console/time_display.h"
 
 namespace tarnveil {
 
@@ -36,6 +37,7 @@ private:
     const ConsoleControls& controls_;
     PlaybackControl& playback_;
     int64_t clockSecond_ = -1; // the second lblclock shows
+    LocalClock clock_;
 };
 
 } // namespace tarnveil

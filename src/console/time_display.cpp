@@ -60,6 +60,16 @@ QString clockText(const QDateTime& now, const QLocale& locale)
         + twoDigits(time.second());
 }
 
+QDateTime LocalClock::at(int64_t secondsSinceEpoch)
+{
+    const int64_t minute = secondsSinceEpoch / 60 - (secondsSinceEpoch % 60 < 0 ? 1 : 0);
+    if (minute != minute_) {
+        minute_ = minute;
+        offsetSeconds_ = QDateTime::fromSecsSinceEpoch(minute * 60).offsetFromUtc();
+    }
+    return QDateTime::fromSecsSinceEpoch(secondsSinceEpoch, Qt::OffsetFromUTC, offsetSeconds_);
+}
+
 int msUntilNextSecond(int64_t msSinceEpoch)
 {
     // A millisecond past the turn: a timer never fires before its time, but

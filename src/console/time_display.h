@@ -22,6 +22,18 @@ QChar fieldSeparator(const QString& format, QChar fallback);
 // HH:mm:ss, with the weekday and both separators taken from `locale`.
 QString clockText(const QDateTime& now, const QLocale& locale);
 
+// The local time of a second since the epoch, for the clock. Working out the
+// zone's offset has the time zone file read again each time; clocks change
+// only as a minute turns, so the offset is worked out once a minute.
+class LocalClock {
+public:
+    QDateTime at(int64_t secondsSinceEpoch);
+
+private:
+    int64_t minute_ = INT64_MIN;
+    int offsetSeconds_ = 0;
+};
+
 // Milliseconds from `msSinceEpoch` until just past the clock's next whole
 // second, so that a timer started with it shows that second's time.
 int msUntilNextSecond(int64_t msSinceEpoch);

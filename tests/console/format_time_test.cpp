@@ -1,6 +1,7 @@
 #include "program/module1.h"
 #include "console/time_display.h"
 #include "platform/drive_map.h"
+#include "support/time_zone.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -70,6 +71,29 @@ TEST(ClockTextTest, SeparatorsComeFromTheFormats)
     // Quoted text is not a separator.
     EXPECT_EQ(fieldSeparator("HH 'h' mm", u':'), u':');
     EXPECT_EQ(fieldSeparator("'.'yyyy", u'/'), u'/');
+}
+
+// The clock shows the local time as Qt works it out for each second, also
+// across the changes of the clocks: London's on the hour, Lord Howe's on
+// the half hour.
+TEST(ClockTextTest, TheLocalClockAgreesWithQtAcrossTheChangesOfTheClocks)
+{
+    const std::pair<const char*, int64_t> changes[] = {
+        {"Europe/London", QDateTime(QDate(2026, 3, 29), QTime(1, 0), Qt::UTC).toSecsSinceEpoch()},
+        {"Europe/London", QDateTime(QDate(2026, 10, 25), QTime(1, 0), Qt::UTC).toSecsSinceEpoch()},
+        {"Australia/Lord_Howe", QDateTime(QDate(2026, 4, 4), QTime(15, 0), Qt::UTC).toSecsSinceEpoch()},
+        {"Australia/Lord_Howe", QDateTime(QDate(2026, 10, 3), QTime(15, 30), Qt::UTC).toSecsSinceEpoch()},
+    };
+    for (const auto& [zone, change] : changes) {
+        const TimeZone inZone(zone);
+        LocalClock clock;
+        for (int64_t second = change - 3600; second < change + 3600; second += 7) {
+            const QDateTime shown = clock.at(second);
+            const QDateTime qt = QDateTime::fromSecsSinceEpoch(second);
+            ASSERT_EQ(shown.date(), qt.date()) << zone << " " << second;
+            ASSERT_EQ(shown.time(), qt.time()) << zone << " " << second;
+        }
+    }
 }
 
 } // namespace

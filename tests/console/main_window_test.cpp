@@ -8,6 +8,7 @@
 #include "components/wave_player.h"
 #include "console/console_colours.h"
 #include "console/range_control.h"
+#include "console/readout_slot.h"
 #include "console/startup.h"
 #include "console/time_display.h"
 #include "settings/preferences_window.h"
@@ -24,6 +25,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -52,6 +54,23 @@ T* named(QObject* parent, const char* name)
 {
     return parent->findChild<T*>(QString::fromLatin1(name));
 }
+
+// Counts the layout passes a widget is asked for.
+class LayoutRequestCounter : public QObject {
+public:
+    LayoutRequestCounter(QWidget& widget, int& passes) : passes_(passes) { widget.installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::LayoutRequest)
+            ++passes_;
+        return false;
+    }
+
+private:
+    int& passes_;
+};
 
 // Closes the first message box that opens and hands back its text.
 class MessageBoxCatcher {
@@ -266,6 +285,30 @@ TEST_F(MainWindowTest, ClockShowsTheTimeOfEachTickAndPlaybackTicksQuickly)
     EXPECT_EQ(w.Timer1->remainingTime(), 0);
     ASSERT_TRUE(waitForTicks(1));
     EXPECT_EQ(shown, expected);
+}
+
+// The read-outs change every second: the window is laid out again only when a
+// text needs another size, and then the label gets that size.
+TEST(ReadoutSlotTest, ANewTextLaysTheWindowOutAgainOnlyWhenItNeedsAnotherSize)
+{
+    QWidget window;
+    auto* label = new QLabel(QStringLiteral("00:00:01"));
+    auto* row = new QHBoxLayout(&window);
+    row->addWidget(new ReadoutSlot(label, &window));
+    row->addStretch(1);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    int layoutPasses = 0;
+    LayoutRequestCounter counter(window, layoutPasses);
+    label->setText(QStringLiteral("00:00:02"));
+    QTest::qWait(20);
+    EXPECT_EQ(layoutPasses, 0);
+
+    label->setText(QStringLiteral("Wednesday 9 December 2026 00:00:03"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return label->width() >= label->sizeHint().width(); }, 2000));
+    EXPECT_GE(layoutPasses, 1);
+    EXPECT_EQ(label->geometry(), label->parentWidget()->rect());
 }
 
 TEST_F(MainWindowTest, TabWalksTheConsoleInItsOrder)

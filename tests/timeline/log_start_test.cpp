@@ -4,6 +4,7 @@
 #include "timeline/log_timeline.h"
 
 #include "support/temp_dir.h"
+#include "support/time_zone.h"
 #include "support/wav_fixtures.h"
 
 #include <gtest/gtest.h>
@@ -125,31 +126,6 @@ TEST(LogStart, BextComesFirstAndItsTimeReferenceIsExactToTheSample)
     writeBextWav(folder / "2026-03-14_09-05-07_c.wav", "\0\0\0\0\0\0\0\0\0", "\0\0\0\0\0\0\0", 0);
     EXPECT_EQ(startOf(folder.path(), "2026-03-14_09-05-07_c.wav"), local(2026, 3, 14, 9, 5, 7));
 }
-
-// The time zone of a test, put back afterwards.
-class TimeZone {
-public:
-    explicit TimeZone(const char* zone)
-    {
-        if (const char* before = std::getenv("TZ"))
-            saved_ = before;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~TimeZone()
-    {
-        if (saved_)
-            setenv("TZ", saved_->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-    TimeZone(const TimeZone&) = delete;
-    TimeZone& operator=(const TimeZone&) = delete;
-
-private:
-    std::optional<std::string> saved_;
-};
 
 // On the days the clocks go forward and back, the time reference is the
 // wall-clock time of day (not the time since midnight), and a clip we save

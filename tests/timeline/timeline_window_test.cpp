@@ -130,7 +130,7 @@ TEST_F(TimelineWindowTest, TheTimeOfDayShowsAndAClipIsSavedFromTheSlidersWindow)
         GTEST_SKIP() << "no sound server";
     writeMinuteLogs();
     mnuMenu& w = openWindow();
-    EXPECT_GT(w.lblTimeOfDay->y(), w.lblDown->y());
+    EXPECT_GT(w.lblTimeOfDay->mapTo(&w, QPoint()).y(), w.lblDown->mapTo(&w, QPoint()).y());
     EXPECT_TRUE(w.lblTimeOfDay->text().isEmpty());
 
     goTo(at(14, 0, 30));
