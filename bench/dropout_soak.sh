@@ -4,8 +4,9 @@
 # engine plays a finished log, then follows a live log that the logger
 # simulator records in ten-second files, each for SOAK_SECONDS; each prints
 # the device's underflows and the buffers the reader left short ("-" where the
-# probe printed none). BEFORE_PROBE names an older engine_probe to run the
-# same way, in the same run.
+# probe printed none), in all and from two seconds in: started at the live
+# edge, the device's first queue waits for what is not yet recorded.
+# BEFORE_PROBE names an older engine_probe to run the same way, in the same run.
 #
 # Usage: bench/dropout_soak.sh [BUILD_DIR]   (default: build)
 #   SOAK_SECONDS=1800   length of each playback (30 minutes)
@@ -58,12 +59,14 @@ soak() {
     local kind
     for kind in play follow; do
         awk -v name="$name" -v kind="$kind" -v load="$(cut -d' ' -f1 /proc/loadavg)" '
-            $1 == "device_underflows" { u = $2 } $1 == "starved_buffers" { s = $2 } $1 == "cpu_percent" { c = $2 }
-            END { printf "%-14s %-7s %11s %8s %7s %6s\n", name, kind, u == "" ? "-" : u, s == "" ? "-" : s, c, load }' "$work/$name-$kind.txt"
+            $1 == "device_underflows" { u = $2 } $1 == "starved_buffers" { s = $2 }
+            $1 == "starved_buffers_steady" { t = $2 } $1 == "cpu_percent" { c = $2 }
+            END { printf "%-14s %-7s %11s %8s %8s %7s %6s\n", name, kind, u == "" ? "-" : u, s == "" ? "-" : s,
+                         t == "" ? "-" : t, c, load }' "$work/$name-$kind.txt"
     done
 }
 
 echo "load: $(cut -d' ' -f1-3 /proc/loadavg) with the build running" >&2
-printf '%-14s %-7s %11s %8s %7s %6s   (%d s each, beside make -j2)\n' probe what underflows starved 'cpu_%' load "$seconds"
+printf '%-14s %-7s %11s %8s %8s %7s %6s   (%d s each, beside make -j2)\n' probe what underflows starved 'from_2s' 'cpu_%' load "$seconds"
 [[ -n ${BEFORE_PROBE:-} ]] && soak before "$BEFORE_PROBE"
 soak after "$probe"

@@ -170,16 +170,22 @@ double processorSeconds()
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
 }
 
-// Where the processor time stood two seconds in, once opening, a jump and the
-// device's start are behind: from there on is what playing on costs.
+// Where the processor time and the dropouts stood two seconds in, once
+// opening, a jump and the device's start are behind: from there on is what
+// playing on costs. Started at the live edge, the device's first queue cannot
+// be filled with what is not yet recorded; those buffers are the start's, not
+// dropouts of playing on.
 struct SteadyMark {
     double processorSeconds = -1.0;
     qint64 elapsedMs = 0;
+    uint64_t starvedBuffers = 0;
 };
 
-void markSteady(SteadyMark& mark, const QElapsedTimer& clock)
+void markSteady(SteadyMark& mark, const QElapsedTimer& clock, const WavePlayer& player)
 {
-    QTimer::singleShot(2000, [&mark, &clock] { mark = SteadyMark{processorSeconds(), clock.elapsed()}; });
+    QTimer::singleShot(2000, [&mark, &clock, &player] {
+        mark = SteadyMark{processorSeconds(), clock.elapsed(), player.dropouts().starvedBuffers};
+    });
 }
 
 void printProcessorUse(double since, const QElapsedTimer& clock, const SteadyMark& steady)
@@ -191,12 +197,13 @@ void printProcessorUse(double since, const QElapsedTimer& clock, const SteadyMar
                                                       static_cast<double>(clock.elapsed() - steady.elapsedMs));
 }
 
-void printDropouts(const WavePlayer& player)
+void printDropouts(const WavePlayer& player, const SteadyMark& steady)
 {
     const PlaybackDropouts dropouts = player.dropouts();
-    std::printf("device_underflows %llu\nstarved_buffers %llu\n",
+    std::printf("device_underflows %llu\nstarved_buffers %llu\nstarved_buffers_steady %llu\n",
                 static_cast<unsigned long long>(dropouts.deviceUnderflows),
-                static_cast<unsigned long long>(dropouts.starvedBuffers));
+                static_cast<unsigned long long>(dropouts.starvedBuffers),
+                static_cast<unsigned long long>(dropouts.starvedBuffers - steady.starvedBuffers));
 }
 
 int play(const char* name, int64_t seconds, const char* device, bool sampleMemory)
@@ -224,12 +231,12 @@ int play(const char* name, int64_t seconds, const char* device, bool sampleMemor
     clock.start();
     const double processorBefore = processorSeconds();
     SteadyMark steady;
-    markSteady(steady, clock);
+    markSteady(steady, clock, player);
     player.Play();
     QCoreApplication::exec();
     std::printf("played %.3f s to position %d ms\n", static_cast<double>(clock.elapsed()) / 1000.0,
                 player.Position());
-    printDropouts(player);
+    printDropouts(player, steady);
     printProcessorUse(processorBefore, clock, steady);
     if (sampleMemory)
         std::printf("rss_max_kb %ld\nrss_last_kb %ld\n", maxKb, lastKb);
@@ -302,7 +309,7 @@ int follow(const char* rootName, int64_t seconds, const char* device)
     clock.start();
     const double processorBefore = processorSeconds();
     SteadyMark steady;
-    markSteady(steady, clock);
+    markSteady(steady, clock, player);
     // Jump to now: the newest sample recorded. A log whose decoder cannot tell
     // its length before reading it (FLAC) is sent where the bench says now is.
     const char* from = std::getenv("TARNVEIL_FOLLOW_FROM_MS");
@@ -311,7 +318,7 @@ int follow(const char* rootName, int64_t seconds, const char* device)
     sample.start(50);
     QCoreApplication::exec();
     std::printf("followed %.3f s over %d new logs\n", static_cast<double>(clock.elapsed()) / 1000.0, changes);
-    printDropouts(player);
+    printDropouts(player, steady);
     printProcessorUse(processorBefore, clock, steady);
     // The first second settles the device's queue.
     lags.erase(lags.begin(), lags.begin() + std::min<ptrdiff_t>(20, static_cast<ptrdiff_t>(lags.size())));
