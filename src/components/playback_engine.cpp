@@ -361,6 +361,7 @@ void PlaybackEngine::openStream(int32_t deviceId)
             ensureReader(format);
             link_.feed = &reader_->feed();
             link_.fallbackLatency = 0.0;
+            link_.sampleRate = format.sampleRate;
             link_.engine = this;
             try {
                 stream_ = std::make_unique<AudioStream>(device, format, PlayerSettings::bufferFrames(format.sampleRate),
@@ -409,6 +410,7 @@ void PlaybackEngine::startStream()
     run_.fetch_add(1);
     reader_->handConsumerToCallback();
     link_.thread.store(0, std::memory_order_relaxed);
+    link_.timeline.restart();
     try {
         stream_->start();
     } catch (...) {
@@ -499,7 +501,9 @@ int PlaybackEngine::streamCallback(const void* /*input*/, void* output, unsigned
     if (!(latency >= 0.0 && latency < 10.0))
         latency = link->fallbackLatency;
     const int64_t nowNs = steadyNowNs();
-    const int64_t dacTimeNs = nowNs + static_cast<int64_t>(latency * 1e9);
+    const auto bufferNs = static_cast<int64_t>(frames) * 1'000'000'000 / link->sampleRate;
+    const int64_t dacTimeNs = link->timeline.bufferDue(nowNs, nowNs + static_cast<int64_t>(latency * 1e9), bufferNs,
+                                                       static_cast<int64_t>(link->fallbackLatency * 1e9) + bufferNs);
     return link->feed->pull(static_cast<float*>(output), frames, nowNs, dacTimeNs) ? paContinue : paComplete;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "components/dac_timeline.h"
 #include "components/live_follow.h"
 #include "components/playback_feed.h"
 #include "components/portaudio_session.h"
@@ -102,6 +103,8 @@ private:
     struct CallbackLink {
         PlaybackFeed* feed = nullptr;
         double fallbackLatency = 0.0;
+        int sampleRate = 48000;
+        DacTimeline timeline; // restarted with each start of the stream
         PlaybackEngine* engine = nullptr;
         // The callback thread's id, published by its first callback after each start.
         std::atomic<pid_t> thread{0};

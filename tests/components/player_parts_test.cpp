@@ -1,4 +1,5 @@
 #include "components/channel_mixer.h"
+#include "components/dac_timeline.h"
 #include "components/file_reader.h"
 #include "components/live_follow.h"
 #include "components/log_growth.h"
@@ -114,6 +115,37 @@ TEST_P(FrameTimeTest, MillisecondsSurviveTheTripThroughFrames)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, FrameTimeTest, ::testing::Values(8000, 11025, 22050, 44100, 48000, 96000, 192000));
+
+TEST(DacTimeline, BuffersSaidToSoundAtOnceQueueUpBehindEachOtherOnlyWhileTheDeviceFillsUp)
+{
+    constexpr int64_t Ms = 1'000'000;
+    constexpr int64_t Buffer = 64 * Ms;
+    constexpr int64_t Queue = 200 * Ms + Buffer;
+    DacTimeline timeline;
+    // Filling its queue at the start, the device says "now" for every buffer:
+    // they sound one after the other, never beyond the whole queue.
+    const int64_t start = 1'000 * Ms;
+    std::vector<int64_t> due;
+    for (int i = 0; i < 6; ++i)
+        due.push_back(timeline.bufferDue(start + i * Ms, start + i * Ms, Buffer, Queue));
+    EXPECT_EQ(due, (std::vector<int64_t>{start, start + Buffer, start + 2 * Buffer, start + 3 * Buffer,
+                                         start + 4 * Buffer, start + 5 * Ms + Queue}));
+
+    // Playing on, the device's clock runs 1 % fast against ours, with jitter:
+    // its own word holds over hours, with no running sum drifting away from it.
+    int64_t now = start + 10 * Buffer;
+    for (int i = 0; i < 100'000; ++i) {
+        now += Buffer * 99 / 100;
+        const int64_t said = now + 150 * Ms + (i % 3 - 1) * 10 * Ms;
+        ASSERT_EQ(timeline.bufferDue(now, said, Buffer, Queue), said) << i;
+    }
+    // An underflow leaves a gap: the later time the device says is believed.
+    EXPECT_EQ(timeline.bufferDue(now + Buffer, now + Buffer + 300 * Ms, Buffer, Queue), now + Buffer + 300 * Ms);
+
+    // A new stream starts on its own word, not behind the last one's queue.
+    timeline.restart();
+    EXPECT_EQ(timeline.bufferDue(now, now, Buffer, Queue), now);
+}
 
 namespace {
 
